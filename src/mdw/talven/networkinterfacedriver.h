@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace talven {
+
+// The link through which the gateway reaches the sensor network. A driver wraps every frame it
+// transmits in its link's framing, strips that framing from what it receives and hands each
+// received frame, with its reception time in milliseconds since local midnight, to the stored
+// receive handler. Drivers live on the GUI thread and call the handler from their device's
+// readyRead handling.
+class NetworkInterfaceDriver
+{
+public:
+    // `data` holds one whole frame and is valid only during the call.
+    using ReceiveHandler = std::function<void(NetworkInterfaceDriver &driver, uint32_t receptionTime,
+                                              const uint8_t *data, size_t length)>;
+
+    // One selectable interface. Descriptors are created by the probers during static
+    // initialisation, register themselves and live until the process ends.
+    class Descriptor
+    {
+    public:
+        Descriptor();
+        virtual ~Descriptor();
+
+        Descriptor(const Descriptor &) = delete;
+        Descriptor &operator=(const Descriptor &) = delete;
+
+        // The text shown in the choice list.
+        virtual std::string name() const = 0;
+        virtual std::string location() const = 0;
+        // A new driver, not yet opened; the caller owns it.
+        virtual NetworkInterfaceDriver *instantiate() const = 0;
+
+        // A copy of the registry, in registration order.
+        static std::vector<Descriptor *> availableDescriptors();
+    };
+
+    virtual ~NetworkInterfaceDriver();
+
+    virtual std::string name() const = 0;
+    virtual bool open() = 0;
+    virtual bool isOpen() const = 0;
+    virtual uint32_t address() const = 0;
+    virtual bool transmit(const uint8_t *data, size_t length) = 0;
+    virtual void setReceiveHandler(ReceiveHandler handler) = 0;
+};
+
+} // namespace talven

@@ -1,0 +1,3 @@
+#include "widgets/qeventtimeslotwidgetdatasource.h"
+
+QEventTimeslotWidgetDatasource::~QEventTimeslotWidgetDatasource() = default;

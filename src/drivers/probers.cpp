@@ -1,0 +1,13 @@
+// Every prober instance of the program, and nothing else. The registry lists the interfaces in
+// the order in which their probers are constructed, and within one file static objects are
+// constructed in the order of their definitions, whatever order the linker puts files in: serial
+// gateway ports first, the simulator last.
+#include "drivers/nrflumbriodriver.h"
+
+namespace {
+
+// Serial gateway ports: their prober's instance goes here, above the simulator's.
+
+NrfLumbrioProber nrfLumbrioProber;
+
+} // namespace

@@ -2,11 +2,12 @@
 // the order in which their probers are constructed, and within one file static objects are
 // constructed in the order of their definitions, whatever order the linker puts files in: serial
 // gateway ports first, the simulator last.
+#include "drivers/marloserialdriver.h"
 #include "drivers/nrflumbriodriver.h"
 
 namespace {
 
-// Serial gateway ports: their prober's instance goes here, above the simulator's.
+MarloSerialProber marloSerialProber;
 
 NrfLumbrioProber nrfLumbrioProber;
 

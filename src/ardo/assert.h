@@ -20,6 +20,6 @@ namespace ardo {
 #ifdef ARDO_NO_ASSERTIONS
 #define ARDO_ASSERT(condition, unit) static_cast<void>(0)
 #else
-#define ARDO_ASSERT(condition, unit)                                                              \
+#define ARDO_ASSERT(condition, unit) \
     ((condition) ? static_cast<void>(0) : ::ardo::assertionFailed(#condition, unit, __LINE__))
 #endif

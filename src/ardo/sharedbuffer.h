@@ -18,7 +18,7 @@ public:
 
     // Owning; the contents are not initialised.
     explicit SharedBuffer(size_t size)
-        : pointer_(new T[size], std::default_delete<T[]>())
+        : pointer_(new T[size], &SharedBuffer::release)
         , size_(size)
     {}
 
@@ -50,6 +50,8 @@ private:
         : pointer_(std::move(pointer))
         , size_(size)
     {}
+
+    static void release(T *elements) { delete[] elements; }
 
     std::shared_ptr<T> pointer_;
     size_t size_ = 0;

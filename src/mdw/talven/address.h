@@ -28,7 +28,10 @@ public:
     const uint8_t *bytes() const { return bytes_; }
     uint8_t operator[](size_t index) const { return bytes_[index]; }
 
-    bool operator==(const Address &other) const { return std::memcmp(bytes_, other.bytes_, N) == 0; }
+    bool operator==(const Address &other) const
+    {
+        return std::memcmp(bytes_, other.bytes_, N) == 0;
+    }
     bool operator!=(const Address &other) const { return !(*this == other); }
 
 private:

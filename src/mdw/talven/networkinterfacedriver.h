@@ -17,8 +17,9 @@ class NetworkInterfaceDriver
 {
 public:
     // `data` holds one whole frame and is valid only during the call.
-    using ReceiveHandler = std::function<void(NetworkInterfaceDriver &driver, uint32_t receptionTime,
-                                              const uint8_t *data, size_t length)>;
+    using ReceiveHandler
+            = std::function<void(NetworkInterfaceDriver &driver, uint32_t receptionTime,
+                                 const uint8_t *data, size_t length)>;
 
     // One selectable interface. Descriptors are created by the probers during static
     // initialisation, register themselves and live until the process ends.

@@ -1,0 +1,227 @@
+#include "app/mainwindow.h"
+
+#include "mdw/talven/networkinterfacedriver.h"
+#include "widgets/marlonodetableview.h"
+#include "widgets/qeventtimeslotwidget.h"
+#include "widgets/qledwidget.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace {
+
+// The beacon interval is kept a whole number of 33rds, at least as long as the slot duration.
+constexpr int kIntervalStep = 33;
+constexpr int kTimelineSlots = 32;
+constexpr uint kFlashDuration = 50;
+constexpr int kSvGroupCount = 16;
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , continuousMode(false)
+{
+    setMinimumSize(800, 400);
+    setEnabled(false);
+    setFocusPolicy(Qt::StrongFocus);
+
+    auto *splitter = new QSplitter(Qt::Vertical, this);
+    setCentralWidget(splitter);
+
+    timeslotWidget = new QEventTimeslotWidget(this);
+    splitter->addWidget(timeslotWidget);
+    timeslotWidget->setDatasource(&network);
+
+    nodeTableView = new MarloNodeTableView(this);
+    splitter->addWidget(nodeTableView);
+    nodeTableView->setModel(&network);
+    nodeTableView->resizeColumnsToContents();
+
+    console = new QTextBrowser(this);
+    // A family that matches nothing, so that the monospace style hint picks the font.
+    QFont consoleFont("inexistant", -1, -1, false);
+    consoleFont.setPointSize(9);
+    consoleFont.setStyleHint(QFont::Monospace, QFont::PreferDefault);
+    console->setFont(consoleFont);
+    console->setFocusPolicy(Qt::NoFocus);
+    splitter->addWidget(console);
+
+    QToolBar *mainToolBar = addToolBar("Main");
+    mainToolBar->setMovable(false);
+    setUnifiedTitleAndToolBarOnMac(true);
+    mainToolBar->addAction("Clear nodes list", this, SLOT(clearNodesList()));
+    mainToolBar->addAction("Clear Console", console, SLOT(clear()));
+
+    auto *simulationToolBar = new QToolBar("Gateway Simulation", this);
+    simulationToolBar->setMovable(false);
+    addToolBar(Qt::BottomToolBarArea, simulationToolBar);
+
+    simulationToolBar->addWidget(new QLabel("Gateway Simulation", this));
+    simulationToolBar->addSeparator();
+
+    simulationToolBar->addWidget(new QLabel("  Next Beacon:", this));
+    nextBeaconSpinBox = new QSpinBox(this);
+    nextBeaconSpinBox->setObjectName("nextBeaconSpinBox");
+    nextBeaconSpinBox->setMinimum(330);
+    nextBeaconSpinBox->setMaximum(32768);
+    nextBeaconSpinBox->setValue(2013);
+    nextBeaconSpinBox->setSingleStep(kIntervalStep);
+    nextBeaconSpinBox->setSuffix(" ms");
+    connect(nextBeaconSpinBox, &QSpinBox::editingFinished, this,
+            &MainWindow::correctBeaconInterval, Qt::DirectConnection);
+    simulationToolBar->addWidget(nextBeaconSpinBox);
+
+    simulationToolBar->addWidget(new QLabel("  Slot Duration:", this));
+    slotDurationSpinBox = new QSpinBox(this);
+    slotDurationSpinBox->setObjectName("slotDurationSpinBox");
+    slotDurationSpinBox->setMinimum(10);
+    slotDurationSpinBox->setMaximum(nextBeaconSpinBox->value() / kIntervalStep);
+    slotDurationSpinBox->setValue(50);
+    slotDurationSpinBox->setSingleStep(1);
+    slotDurationSpinBox->setSuffix(" ms");
+    simulationToolBar->addWidget(slotDurationSpinBox);
+
+    svGroupsMenu = new QMenu(this);
+    for (int group = 0; group < kSvGroupCount; ++group) {
+        QAction *entry = svGroupsMenu->addAction(QString("SV Group %1").arg(group));
+        entry->setCheckable(true);
+        entry->setChecked(true);
+        entry->setData(QVariant(group));
+    }
+    auto *svGroupsButton = new QToolButton(this);
+    svGroupsButton->setText("SV Groups...");
+    svGroupsButton->setMenu(svGroupsMenu);
+    svGroupsButton->setPopupMode(QToolButton::InstantPopup);
+    simulationToolBar->addWidget(svGroupsButton);
+
+    sendSingleBeaconAction = simulationToolBar->addAction("Send Single Beacon");
+    connect(sendSingleBeaconAction, &QAction::triggered, this, &MainWindow::sendSingleBeacon);
+
+    QAction *continuousAction = simulationToolBar->addAction("Send Beacons continuously");
+    connect(continuousAction, SIGNAL(toggled(bool)), this, SLOT(sendBeaconContinuously(bool)));
+    continuousAction->setCheckable(true);
+
+    auto *spacer = new QWidget(this);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    simulationToolBar->addWidget(spacer);
+
+    beaconLed = new QLedWidget(this);
+    beaconLed->setContentsMargins(8, 8, 0, 8);
+    beaconLed->setColor(Qt::red);
+    simulationToolBar->addWidget(beaconLed);
+
+    mpduLed = new QLedWidget(this);
+    mpduLed->setContentsMargins(0, 8, 8, 8);
+    mpduLed->setColor(Qt::green);
+    simulationToolBar->addWidget(mpduLed);
+
+    connect(&network, &TalvenNetwork::error, this, &MainWindow::onError);
+    connect(&network, &TalvenNetwork::beaconSend, this, &MainWindow::onBeaconSend);
+    connect(&network, &TalvenNetwork::receivedMpdu, this, &MainWindow::onMpdu);
+    connect(&network, &TalvenNetwork::cycleFinished, this, &MainWindow::onEndCycle);
+}
+
+// The engine goes first (with it the driver, which closes its link), then the child widgets.
+MainWindow::~MainWindow() = default;
+
+void MainWindow::setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *driver)
+{
+    network.setNetworkInterfaceDriver(driver);
+    setEnabled(true);
+    setWindowTitle(QCoreApplication::applicationName() + " - "
+                   + QString::fromUtf8(driver->name().c_str()));
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    // The engine refuses the request while a cycle runs, so the action's state is not consulted.
+    if (event->key() == Qt::Key_Space)
+        sendSingleBeaconAction->activate(QAction::Trigger);
+}
+
+void MainWindow::correctBeaconInterval()
+{
+    const int interval = nextBeaconSpinBox->value();
+    if (interval % kIntervalStep != 0)
+        nextBeaconSpinBox->setValue(interval - interval % kIntervalStep + kIntervalStep);
+
+    const int slotMaximum = nextBeaconSpinBox->value() / kIntervalStep;
+    slotDurationSpinBox->setMaximum(slotMaximum);
+    if (slotDurationSpinBox->value() > slotMaximum) {
+        slotDurationSpinBox->setValue(slotMaximum);
+        slotDurationSpinBox->update();
+    }
+}
+
+void MainWindow::sendSingleBeacon()
+{
+    quint32 mask = 0;
+    for (const QAction *entry : svGroupsMenu->actions()) {
+        if (entry->isChecked())
+            mask |= 1u << entry->data().toUInt();
+    }
+    network.sendBeacon(nextBeaconSpinBox->value(), slotDurationSpinBox->value(), mask);
+}
+
+void MainWindow::sendBeaconContinuously(bool enabled)
+{
+    continuousMode = enabled;
+    if (enabled) {
+        sendSingleBeaconAction->setEnabled(false);
+        sendSingleBeacon();
+    }
+}
+
+void MainWindow::onError(const QString &error)
+{
+    const uint time = uint(network.beaconTime());
+    const QChar zero('0');
+    const QString stamp = QString("%1:%2:%3.%4")
+                                  .arg(time / 3600000, 2, 10, zero)
+                                  .arg(time / 60000 % 60, 2, 10, zero)
+                                  .arg(time / 1000 % 60, 2, 10, zero)
+                                  .arg(time % 1000, 3, 10, zero);
+    console->append(QString("[ERROR %1] %2").arg(stamp).arg(error));
+    console->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
+}
+
+void MainWindow::clearNodesList()
+{
+    network.clearNodes();
+    timeslotWidget->repaint();
+}
+
+void MainWindow::onBeaconSend()
+{
+    sendSingleBeaconAction->setEnabled(false);
+    timeslotWidget->startTimeCursor(kTimelineSlots * slotDurationSpinBox->value());
+    beaconLed->flash(kFlashDuration);
+}
+
+void MainWindow::onMpdu(int)
+{
+    nodeTableView->reset();
+    timeslotWidget->repaint();
+    mpduLed->flash(kFlashDuration);
+}
+
+void MainWindow::onEndCycle()
+{
+    // In continuous mode the next beacon goes out first, so the refresh below shows the new
+    // cycle's starting state.
+    if (continuousMode)
+        sendSingleBeacon();
+    else
+        sendSingleBeaconAction->setEnabled(true);
+    nodeTableView->reset();
+    timeslotWidget->repaint();
+}

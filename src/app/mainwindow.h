@@ -1,0 +1,59 @@
+#pragma once
+
+#include "gateway/talvennetwork.h"
+
+#include <QMainWindow>
+
+class MarloNodeTableView;
+class QEventTimeslotWidget;
+class QLedWidget;
+class QMenu;
+class QSpinBox;
+class QTextBrowser;
+
+namespace talven {
+class NetworkInterfaceDriver;
+}
+
+// The testbench's only window and the owner of the simulated gateway. It shows the engine's cycle
+// timeline, node table and log console in three stacked panes, and offers the controls that drive
+// the engine: beacon interval, slot duration, SV groups, single and continuous beacons. It comes
+// out disabled and is enabled once it is handed an opened driver. GUI thread only.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Takes an opened driver (the engine owns it from now on) and enables the window.
+    void setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *driver);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private slots:
+    void sendSingleBeacon();
+    void sendBeaconContinuously(bool enabled);
+    void onError(const QString &error);
+    void clearNodesList();
+    void onBeaconSend();
+    void onMpdu(int sensorId);
+    void onEndCycle();
+
+private:
+    void correctBeaconInterval();
+
+    TalvenNetwork network;
+    QEventTimeslotWidget *timeslotWidget;
+    MarloNodeTableView *nodeTableView;
+    QTextBrowser *console;
+    QSpinBox *nextBeaconSpinBox;
+    QSpinBox *slotDurationSpinBox;
+    QAction *sendSingleBeaconAction;
+    QMenu *svGroupsMenu;
+    QLedWidget *beaconLed;
+    QLedWidget *mpduLed;
+    bool continuousMode;
+};

@@ -168,7 +168,11 @@ void AccelerometerItemDelegate::paint(QPainter *painter, const QStyleOptionViewI
     for (int axis = 0; axis < 3; ++axis) {
         const QVector3D sample = index.data(Qt::DisplayRole).value<QVector3D>();
         bar.progress = toProgress(sample[axis]);
+        // Styles draw a value above the maximum past the end of the bar, across the next cells.
+        painter->save();
+        painter->setClipRect(bar.rect, Qt::IntersectClip);
         QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, painter, nullptr);
+        painter->restore();
         bar.rect.translate(0, band);
     }
 }

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -50,9 +51,23 @@ public:
     bool isReady() const { return master_ >= 0 && keeper_ >= 0; }
     std::string slavePath() const { return slavePath_; }
 
+    // Returns once the bytes are in the terminal's input queue. No event is processed meanwhile,
+    // so the driver has not read any of them yet: a test knows exactly what is waiting.
     bool write(const QByteArray &bytes)
     {
-        return ::write(master_, bytes.constData(), size_t(bytes.size())) == bytes.size();
+        const int before = unread();
+        if (::write(master_, bytes.constData(), size_t(bytes.size())) != bytes.size())
+            return false;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (unread() < before + bytes.size()) {
+            if (elapsed.hasExpired(10000))
+                return false;
+            pollfd input = {keeper_, POLLIN, 0};
+            if (::poll(&input, 1, 10) == 1)
+                ::usleep(100);
+        }
+        return true;
     }
 
     // Waits for `count` bytes from the driver; fewer when they do not come in time.

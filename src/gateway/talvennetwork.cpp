@@ -1,0 +1,382 @@
+#include "gateway/talvennetwork.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QTime>
+#include <QTimerEvent>
+#include <QVector3D>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kColumnCount = 5;
+constexpr int kTimeslotCount = 32;
+constexpr uint8_t kAccelerometerGroup = 2;
+constexpr size_t kAccelerometerSize = 6;
+constexpr uint16_t kJoystickEvent = 8;
+constexpr size_t kJoystickSize = 1;
+
+// Stands in for the bytes of an empty reception that came without a pointer: a frame needs a
+// buffer to point at even when it covers nothing.
+const uint8_t kNoBytes = 0;
+
+float littleEndianInt16(const uint8_t *at)
+{
+    return static_cast<int16_t>(static_cast<uint16_t>(at[0] | (at[1] << 8)));
+}
+
+QString payloadHex(const ardo::SharedBuffer<uint8_t> &payload)
+{
+    // A raw view of the payload: the bytes are only read while the hex text is built.
+    return QString::fromLatin1(
+            QByteArray::fromRawData(reinterpret_cast<const char *>(payload.data()),
+                                    static_cast<int>(payload.size()))
+                    .toHex());
+}
+
+QColor slotColor(const NodeState &node)
+{
+    if (node.delay < 0)
+        return QColor(Qt::darkGray);
+    return QColor(node.inSlot ? Qt::darkGreen : Qt::darkRed);
+}
+
+QColor statusColor(const NodeState &node)
+{
+    if (node.delay < 0)
+        return QColor(Qt::darkGray);
+    return QColor(node.errorCount == 0 ? Qt::darkGreen : Qt::darkRed);
+}
+
+QString delayText(int16_t delay)
+{
+    if (delay > 0)
+        return QStringLiteral("%1 ms").arg(delay);
+    if (delay < 0)
+        return QStringLiteral("pending...");
+    return QStringLiteral("-");
+}
+
+} // namespace
+
+TalvenNetwork::TalvenNetwork() = default;
+
+TalvenNetwork::~TalvenNetwork()
+{
+    // A driver may still read its link while it closes (a blocking write delivers readyRead), so
+    // it must not find a way back into an engine that is half gone.
+    if (driver_)
+        driver_->setReceiveHandler(nullptr);
+    deleteNodes();
+    delete driver_;
+    driver_ = nullptr;
+}
+
+void TalvenNetwork::setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *driver)
+{
+    if (driver_ && driver_ != driver) {
+        driver_->setReceiveHandler(nullptr);
+        delete driver_;
+    }
+    driver_ = driver;
+    if (!driver_)
+        return;
+    driver_->setReceiveHandler([this](talven::NetworkInterfaceDriver &, uint32_t receptionTime,
+                                      const uint8_t *data,
+                                      size_t length) { receive(receptionTime, data, length); });
+}
+
+void TalvenNetwork::sendBeacon(int cycleInterval, int slotDuration, quint32 svGroupMask)
+{
+    if (cycleTimerId_ != -1)
+        return;
+
+    // A negative interval would leave the timer unstarted and the engine stuck in its cycle.
+    const int interval = std::max(cycleInterval, 0);
+    slotDuration_ = static_cast<uint32_t>(slotDuration);
+    for (NodeState *node : qAsConst(nodes_)) {
+        node->answered = false;
+        node->delay = -1;
+        node->inSlot = false;
+    }
+
+    emit beaconSend();
+
+    talven::Beacon beacon;
+    beaconTime_ = QTime::currentTime().msecsSinceStartOfDay();
+    beacon.setNetworkTime(static_cast<uint32_t>(beaconTime_));
+    beacon.setCycleInterval(static_cast<uint32_t>(interval));
+    beacon.setSlotDuration(static_cast<uint16_t>(slotDuration));
+    beacon.setSvGroupMask(svGroupMask);
+    if (driver_)
+        *driver_ << beacon;
+
+    cycleTimerId_ = startTimer(interval, Qt::PreciseTimer);
+}
+
+void TalvenNetwork::clearNodes()
+{
+    beginResetModel();
+    deleteNodes();
+    endResetModel();
+}
+
+int TalvenNetwork::beaconTime() const
+{
+    return beaconTime_;
+}
+
+NodeState *TalvenNetwork::nodeFor(uint8_t id)
+{
+    for (NodeState *node : qAsConst(nodes_)) {
+        if (node->id == id)
+            return node;
+    }
+
+    auto *node = new NodeState(id);
+    beginResetModel();
+    nodes_.append(node);
+    std::sort(nodes_.begin(), nodes_.end(),
+              [](const NodeState *a, const NodeState *b) { return a->id < b->id; });
+    endResetModel();
+    return node;
+}
+
+const QList<NodeState *> &TalvenNetwork::nodes() const
+{
+    return nodes_;
+}
+
+void TalvenNetwork::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != cycleTimerId_)
+        return;
+
+    killTimer(cycleTimerId_);
+    cycleTimerId_ = -1;
+
+    // By index: a slot connected to `error` may clear the list while it is walked.
+    for (int i = 0; i < nodes_.size(); ++i) {
+        NodeState *node = nodes_.at(i);
+        if (node->answered)
+            continue;
+        node->errorCount += 1;
+        node->delay = 0;
+        emit error(QStringLiteral("No MPDU as a response to the beacon from ")
+                   + QString::number(node->id));
+    }
+
+    emit cycleFinished();
+}
+
+void TalvenNetwork::receive(uint32_t receptionTime, const uint8_t *data, size_t length)
+{
+    // A driver may hand over nothing at all; a frame still needs bytes to point at.
+    if (!data) {
+        data = &kNoBytes;
+        length = 0;
+    }
+    const talven::Frame frame(ardo::SharedBuffer<uint8_t>::proxy(data, length));
+
+    switch (frame.type()) {
+    case talven::FrameType::Beacon:
+        emit error(QStringLiteral("Received Beacon frame: %1")
+                           .arg(QString::fromLatin1(frame.toHexString())));
+        break;
+    case talven::FrameType::Invalid:
+        emit error(QStringLiteral("Received invalid frame: %1")
+                           .arg(QString::fromLatin1(frame.toHexString())));
+        break;
+    case talven::FrameType::Mpdu:
+        receiveMpdu(frame, receptionTime);
+        break;
+    }
+}
+
+void TalvenNetwork::receiveMpdu(const talven::Frame &frame, uint32_t receptionTime)
+{
+    const MultiPdu mpdu(frame);
+    const uint8_t id = mpdu.sourceId();
+    currentNode_ = nodeFor(id);
+
+    if (cycleTimerId_ == -1) {
+        emit error(QStringLiteral("Received MPDU from sensor %1 outside any cycle!").arg(int(id)));
+        return;
+    }
+
+    // Meant to wrap: an MPDU stamped before the beacon shows as very late.
+    const uint32_t d = receptionTime - static_cast<uint32_t>(beaconTime_);
+    const uint32_t lower = (id + 1u) * slotDuration_;
+    const uint32_t upper = (id + 2u) * slotDuration_;
+
+    bool judgedInSlot = false;
+    if (d < lower) {
+        emit error(QStringLiteral("Received MPDU from sensor %1 to early: %2 ms (Should be between "
+                                  "%3 and %4 ms)")
+                           .arg(int(id))
+                           .arg(d)
+                           .arg(lower)
+                           .arg(upper));
+    } else if (d > upper) {
+        emit error(QStringLiteral("Received MPDU from sensor %1 to late: %2 ms (Should be between "
+                                  "%3 and %4 ms)")
+                           .arg(int(id))
+                           .arg(d)
+                           .arg(lower)
+                           .arg(upper));
+    } else {
+        judgedInSlot = true;
+    }
+
+    // The slots connected to `error` may have cleared the node list meanwhile.
+    if (currentNode_) {
+        if (judgedInSlot)
+            currentNode_->inSlot = true;
+        else
+            currentNode_->errorCount += 1;
+        currentNode_->answered = true;
+        currentNode_->delay = static_cast<int16_t>(d);
+    }
+
+    mpdu.decompose(*this);
+    emit receivedMpdu(id);
+}
+
+void TalvenNetwork::onSvGroup(const MultiPdu &mpdu, uint8_t group,
+                              const ardo::SharedBuffer<uint8_t> &payload)
+{
+    if (!currentNode_)
+        return;
+
+    if (group == kAccelerometerGroup && payload.size() == kAccelerometerSize) {
+        const uint8_t *bytes = payload.data();
+        currentNode_->accelerometer
+                = QVector3D(littleEndianInt16(bytes), littleEndianInt16(bytes + 2),
+                            littleEndianInt16(bytes + 4));
+        return;
+    }
+
+    currentNode_->errorCount += 1;
+    emit error(QStringLiteral("Invalid data for SV group %1 from node %2 [%3]")
+                       .arg(int(group))
+                       .arg(int(mpdu.sourceId()))
+                       .arg(payloadHex(payload)));
+}
+
+void TalvenNetwork::onEvent(const MultiPdu &mpdu, uint16_t eventId,
+                            const ardo::SharedBuffer<uint8_t> &payload)
+{
+    if (!currentNode_)
+        return;
+
+    if (eventId == kJoystickEvent && payload.size() == kJoystickSize) {
+        currentNode_->joystick = payload.data()[0];
+        return;
+    }
+
+    currentNode_->errorCount += 1;
+    emit error(QStringLiteral("Invalid data for Event %1 from node %2 [%3]")
+                       .arg(int(eventId))
+                       .arg(int(mpdu.sourceId()))
+                       .arg(payloadHex(payload)));
+}
+
+void TalvenNetwork::onFormatError(const MultiPdu &mpdu, size_t ePduIndex, size_t position)
+{
+    if (!currentNode_)
+        return;
+
+    currentNode_->errorCount += 1;
+    emit error(QStringLiteral("MPDU Format error detected at ePDU %1 at position %2 of node's' %3 "
+                              "response.")
+                       .arg(qulonglong(ePduIndex))
+                       .arg(qulonglong(position))
+                       .arg(int(mpdu.sourceId())));
+}
+
+int TalvenNetwork::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : nodes_.size();
+}
+
+int TalvenNetwork::columnCount(const QModelIndex &) const
+{
+    return kColumnCount;
+}
+
+QVariant TalvenNetwork::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() < 0 || index.row() >= nodes_.size() || index.column() < 0
+        || index.column() >= kColumnCount)
+        return QVariant();
+    const NodeState &node = *nodes_.at(index.row());
+
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case 0:
+            return int(node.id);
+        case 1:
+            return delayText(node.delay);
+        case 2:
+            return static_cast<unsigned int>(node.errorCount);
+        case 3:
+            return static_cast<unsigned int>(node.joystick);
+        case 4:
+            return QVariant::fromValue(node.accelerometer);
+        }
+        break;
+    case Qt::TextAlignmentRole:
+        return int(Qt::AlignCenter);
+    case Qt::ForegroundRole:
+        switch (index.column()) {
+        case 0:
+        case 1:
+            return slotColor(node);
+        case 2:
+            return statusColor(node);
+        }
+        break;
+    }
+    return QVariant();
+}
+
+QVariant TalvenNetwork::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    static const char *const headers[kColumnCount]
+            = {"Node ID", "MPDU cycle delay", "Status", "Joystick", "Accelerometer"};
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0
+        || section >= kColumnCount)
+        return QVariant();
+    return QString::fromLatin1(headers[section]);
+}
+
+int TalvenNetwork::timeslotCount() const
+{
+    return kTimeslotCount;
+}
+
+QList<QEventTimeslotWidgetEvent> TalvenNetwork::events() const
+{
+    QList<QEventTimeslotWidgetEvent> marks;
+    // The timeline spans the node slots only: position 0 is the end of the beacon's slot.
+    const double span = static_cast<uint32_t>(kTimeslotCount * slotDuration_);
+    for (const NodeState *node : nodes_) {
+        if (!node->answered)
+            continue;
+        QEventTimeslotWidgetEvent mark;
+        mark.position = (double(node->delay) - double(slotDuration_)) / span;
+        mark.label = QString::number(node->id);
+        mark.color = QColor(node->inSlot ? Qt::darkGreen : Qt::darkRed);
+        marks.append(mark);
+    }
+    return marks;
+}
+
+void TalvenNetwork::deleteNodes()
+{
+    currentNode_ = nullptr;
+    qDeleteAll(nodes_);
+    nodes_.clear();
+}

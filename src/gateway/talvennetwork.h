@@ -1,0 +1,89 @@
+#pragma once
+
+#include "gateway/nodestate.h"
+#include "mdw/talven/frame.h"
+#include "mdw/talven/networkinterfacedriver.h"
+#include "widgets/qeventtimeslotwidgetdatasource.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+// The meta-object names the delegate base as written in the class head below.
+using talven::MultiPdu;
+
+// The simulated gateway of the TALVEN network. It runs the TDMA cycle through its driver (one
+// beacon, then one cycle interval), judges every received MPDU against its node's slot, decodes
+// the accelerometer (SV group 2) and joystick (event 8) payloads, counts every fault per node and
+// shows the node records as a five-column table model and as the cycle timeline's data source.
+//
+// Owns the driver it is given and the node records. Signals: beaconSend when a cycle starts,
+// receivedMpdu after an MPDU of a running cycle was judged and decoded, cycleFinished when the
+// cycle timer closed the cycle, error for every line of log text. Everything, including the
+// driver's receive handler, runs on the GUI thread.
+class TalvenNetwork :
+    public QAbstractTableModel,
+    public QEventTimeslotWidgetDatasource,
+    public MultiPdu::DecomposeDelegate
+{
+    Q_OBJECT
+
+public:
+    TalvenNetwork();
+    ~TalvenNetwork() override;
+
+    TalvenNetwork(const TalvenNetwork &) = delete;
+    TalvenNetwork &operator=(const TalvenNetwork &) = delete;
+
+    // Takes ownership of `driver` and installs the receive handler on it. An earlier, different
+    // driver loses its handler and is deleted; null leaves the engine without a driver.
+    void setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *driver);
+
+    // Starts a cycle unless one is running. Without a driver the cycle runs but nothing is sent.
+    void sendBeacon(int cycleInterval, int slotDuration, quint32 svGroupMask);
+    void clearNodes();
+    int beaconTime() const;
+    // The record of node `id`, created (with a model reset) when the node is new.
+    NodeState *nodeFor(uint8_t id);
+    // The node records, sorted by id; owned by the engine.
+    const QList<NodeState *> &nodes() const;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    int timeslotCount() const override;
+    QList<QEventTimeslotWidgetEvent> events() const override;
+
+    void onSvGroup(const MultiPdu &mpdu, uint8_t group,
+                   const ardo::SharedBuffer<uint8_t> &payload) override;
+    void onEvent(const MultiPdu &mpdu, uint16_t eventId,
+                 const ardo::SharedBuffer<uint8_t> &payload) override;
+    void onFormatError(const MultiPdu &mpdu, size_t ePduIndex, size_t position) override;
+
+signals:
+    void beaconSend();
+    void receivedMpdu(int nodeId);
+    void cycleFinished();
+    void error(QString error);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    void receive(uint32_t receptionTime, const uint8_t *data, size_t length);
+    void receiveMpdu(const talven::Frame &frame, uint32_t receptionTime);
+    void deleteNodes();
+
+    talven::NetworkInterfaceDriver *driver_ = nullptr;
+    QList<NodeState *> nodes_;
+    int beaconTime_ = 0;
+    int cycleTimerId_ = -1;
+    NodeState *currentNode_ = nullptr;
+    uint32_t slotDuration_ = 0;
+};

@@ -76,8 +76,8 @@ MainWindow::MainWindow(QWidget *parent)
     nextBeaconSpinBox->setValue(2013);
     nextBeaconSpinBox->setSingleStep(kIntervalStep);
     nextBeaconSpinBox->setSuffix(" ms");
-    connect(nextBeaconSpinBox, &QSpinBox::editingFinished, this,
-            &MainWindow::correctBeaconInterval, Qt::DirectConnection);
+    connect(nextBeaconSpinBox, &QSpinBox::editingFinished, this, &MainWindow::correctBeaconInterval,
+            Qt::DirectConnection);
     simulationToolBar->addWidget(nextBeaconSpinBox);
 
     simulationToolBar->addWidget(new QLabel("  Slot Duration:", this));

@@ -20,17 +20,18 @@ int runTestbench(const std::vector<talven::NetworkInterfaceDriver::Descriptor *>
     window.show();
 
     bool accepted = true;
-    const QString chosen = QInputDialog::getItem(
-            &window, QCoreApplication::applicationName(), "Select Network Interface", choices, 0,
-            false, &accepted, Qt::Sheet, Qt::ImhNone);
+    const QString chosen = QInputDialog::getItem(&window, QCoreApplication::applicationName(),
+                                                 "Select Network Interface", choices, 0, false,
+                                                 &accepted, Qt::Sheet, Qt::ImhNone);
     if (!accepted)
         return 0;
 
     // An absent text maps to all bits set, which no descriptor list reaches.
     const quint32 index = quint32(choices.indexOf(chosen));
     if (index >= descriptors.size()) {
-        QMessageBox::critical(&window, QCoreApplication::applicationName(),
-                              QString("Could not find network interface at index \"%2\"").arg(index));
+        QMessageBox::critical(
+                &window, QCoreApplication::applicationName(),
+                QString("Could not find network interface at index \"%2\"").arg(index));
         return 0;
     }
 

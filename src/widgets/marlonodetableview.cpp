@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QPainter>
+#include <QPixmap>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
 #include <QTextOption>
@@ -49,6 +50,26 @@ int toProgress(float value)
     if (value <= static_cast<float>(INT_MIN))
         return INT_MIN;
     return static_cast<int>(value);
+}
+
+// Fusion draws a value above the maximum past the end of the bar, across the next cells, and
+// resets the painter's clip to do so. Drawn through a pixmap of the bar's size, whatever a style
+// does stays inside the bar; the style still sees the bar where it is.
+void drawContained(const QStyleOptionProgressBar &bar, QPainter *painter)
+{
+    if (bar.rect.isEmpty())
+        return;
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    QPixmap pixmap(bar.rect.size() * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter barPainter(&pixmap);
+        barPainter.setRenderHints(painter->renderHints());
+        barPainter.translate(-bar.rect.topLeft());
+        QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, &barPainter, nullptr);
+    }
+    painter->drawPixmap(bar.rect.topLeft(), pixmap);
 }
 
 } // namespace
@@ -168,11 +189,7 @@ void AccelerometerItemDelegate::paint(QPainter *painter, const QStyleOptionViewI
     for (int axis = 0; axis < 3; ++axis) {
         const QVector3D sample = index.data(Qt::DisplayRole).value<QVector3D>();
         bar.progress = toProgress(sample[axis]);
-        // Styles draw a value above the maximum past the end of the bar, across the next cells.
-        painter->save();
-        painter->setClipRect(bar.rect, Qt::IntersectClip);
-        QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, painter, nullptr);
-        painter->restore();
+        drawContained(bar, painter);
         bar.rect.translate(0, band);
     }
 }

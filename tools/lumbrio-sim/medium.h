@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+namespace lumbrio {
+
+// Anything on the simulated radio: a connected client or a virtual node.
+class Station
+{
+public:
+    virtual ~Station();
+
+    // The four address bytes in wire order, as the station announced them; empty while it has
+    // none (virtual nodes never have one: they only hear beacons).
+    virtual QByteArray address() const = 0;
+    virtual void receive(const QByteArray &frame) = 0;
+};
+
+// The radio medium: a frame goes to every other station whose address equals the frame's
+// destination; a frame to the beacon address goes to every other station. Nobody hears its own
+// frames. Plain object owned by the simulator; it does not own the stations.
+class Medium
+{
+public:
+    static const QByteArray &beaconAddress();
+
+    void attach(Station *station);
+    void detach(Station *station);
+    int stationCount() const { return stations_.size(); }
+
+    // Delivers `frame` and returns the number of stations that received it. A frame too short
+    // to hold a destination goes nowhere.
+    int send(const Station *from, const QByteArray &frame);
+
+private:
+    QList<Station *> stations_;
+};
+
+} // namespace lumbrio

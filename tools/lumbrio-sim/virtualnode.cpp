@@ -1,0 +1,145 @@
+#include "lumbrio-sim/virtualnode.h"
+
+#include "mdw/talven/frame.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+
+namespace lumbrio {
+
+namespace {
+
+constexpr int kBeaconLength = 17;
+constexpr quint8 kMpduBit = 0x80;
+constexpr int kCountByte = 6;
+constexpr double kAmplitude = 2000;
+constexpr int kCyclesPerJoystickState = 4;
+const quint8 kJoystickBits[] = {1, 2, 4, 8, 16, 32};
+
+} // namespace
+
+bool parseBeacon(const QByteArray &frame, BeaconInfo *beacon)
+{
+    if (frame.size() != kBeaconLength || !frame.startsWith(Medium::beaconAddress())
+        || (quint8(frame[5]) & kMpduBit))
+        return false;
+    const char *bytes = frame.constData();
+    beacon->cycleInterval
+            = qFromLittleEndian<quint16>(bytes + 10) | (quint32(quint8(bytes[12])) << 16);
+    beacon->slotDuration = qFromLittleEndian<quint16>(bytes + 13);
+    beacon->svGroupMask = qFromLittleEndian<quint16>(bytes + 15);
+    return true;
+}
+
+int sendOffset(int nodeId, int slotDuration, Fault fault)
+{
+    const int lower = (nodeId + 1) * slotDuration;
+    const int upper = (nodeId + 2) * slotDuration;
+    switch (fault) {
+    case Fault::Late:
+        return upper + kFaultMarginMs;
+    case Fault::Early:
+        return std::max(0, lower - kFaultMarginMs);
+    default:
+        return (lower + upper) / 2;
+    }
+}
+
+std::array<qint16, 3> accelerometerSample(int nodeId, quint32 cycle)
+{
+    // Three phase-shifted sines: each axis moves by at most 2000 × 0.15 per cycle.
+    const double t = cycle * 0.15 + nodeId * 0.7;
+    return {qint16(std::lround(kAmplitude * std::sin(t))),
+            qint16(std::lround(kAmplitude * std::sin(t + 2.1))),
+            qint16(std::lround(kAmplitude * std::sin(t + 4.2)))};
+}
+
+quint8 joystickState(int nodeId, quint32 cycle)
+{
+    const size_t count = sizeof(kJoystickBits) / sizeof(kJoystickBits[0]);
+    return kJoystickBits[(cycle / kCyclesPerJoystickState + quint32(nodeId)) % count];
+}
+
+QByteArray buildAnswer(int nodeId, quint32 cycle, bool accelerometerAsked, Fault fault)
+{
+    talven::MultiPdu mpdu;
+    mpdu.setSourceId(uint8_t(nodeId));
+
+    // A wrong size hits the accelerometer when there is one, else the joystick.
+    const bool wrongAccelerometer = fault == Fault::WrongSize && accelerometerAsked;
+    const bool wrongJoystick = fault == Fault::WrongSize && !accelerometerAsked;
+
+    if (accelerometerAsked) {
+        const auto sample = accelerometerSample(nodeId, cycle);
+        uint8_t *payload = mpdu.svGroupBuffer().data();
+        for (int axis = 0; axis < 3; ++axis)
+            qToLittleEndian<qint16>(sample[size_t(axis)], payload + 2 * axis);
+        mpdu.addSvGroup(kAccelerometerGroup, wrongAccelerometer ? 5 : 6);
+    }
+
+    uint8_t joystick[2] = {joystickState(nodeId, cycle), 0};
+    mpdu.addEvent(kJoystickEvent,
+                  ardo::SharedBuffer<uint8_t>::proxy(joystick, wrongJoystick ? 2 : 1));
+
+    if (fault == Fault::UnknownEpdu) {
+        uint8_t counter = uint8_t(cycle);
+        mpdu.addEvent(kUnknownEvent, ardo::SharedBuffer<uint8_t>::proxy(&counter, 1));
+    }
+    if (fault == Fault::BrokenStructure)
+        ++mpdu.data()[kCountByte];
+
+    return QByteArray(reinterpret_cast<const char *>(mpdu.data()), int(mpdu.length()));
+}
+
+VirtualNode::VirtualNode(int id, const FaultProbabilities &faults, uint32_t seed, Medium *medium,
+                         QObject *parent)
+    : QObject(parent)
+    , id_(id)
+    , dice_(faults, seed, id)
+    , medium_(medium)
+{
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    connect(&timer_, &QTimer::timeout, this, &VirtualNode::sendAnswer);
+    medium_->attach(this);
+}
+
+VirtualNode::~VirtualNode()
+{
+    medium_->detach(this);
+}
+
+QByteArray VirtualNode::address() const
+{
+    return QByteArray();
+}
+
+void VirtualNode::receive(const QByteArray &frame)
+{
+    BeaconInfo beacon;
+    if (!parseBeacon(frame, &beacon))
+        return;
+
+    timer_.stop();
+    const quint32 cycle = cycle_++;
+    const Fault fault = dice_.roll();
+    if (fault == Fault::Silent) {
+        emit answered(id_, fault, 0, QByteArray());
+        return;
+    }
+    const bool accelerometerAsked = beacon.svGroupMask & (1u << kAccelerometerGroup);
+    pendingFrame_ = buildAnswer(id_, cycle, accelerometerAsked, fault);
+    pendingFault_ = fault;
+    pendingOffset_ = sendOffset(id_, beacon.slotDuration, fault);
+    timer_.start(pendingOffset_);
+}
+
+void VirtualNode::sendAnswer()
+{
+    medium_->send(this, pendingFrame_);
+    emit answered(id_, pendingFault_, pendingOffset_, pendingFrame_);
+}
+
+} // namespace lumbrio

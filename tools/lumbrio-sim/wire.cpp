@@ -1,0 +1,60 @@
+#include "lumbrio-sim/wire.h"
+
+#include <QtEndian>
+
+namespace lumbrio {
+
+quint16 crc16X25(const char *data, size_t length)
+{
+    quint16 crc = 0xFFFF;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= quint8(data[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0x8408) : quint16(crc >> 1);
+    }
+    return quint16(~crc);
+}
+
+QByteArray encodeFrameMessage(const QByteArray &frame)
+{
+    QByteArray message(kHeaderLength + 1, Qt::Uninitialized);
+    message[0] = char(kFrameMessage);
+    qToBigEndian<quint32>(quint32(frame.size() + 3), message.data() + 1);
+    message[kHeaderLength] = char(!frame.isEmpty() && (quint8(frame[0]) & 0x80) ? 0xAA : 0x55);
+    message.append(frame);
+    char checksum[2];
+    qToBigEndian<quint16>(crc16X25(frame.constData(), size_t(frame.size())), checksum);
+    message.append(checksum, 2);
+    return message;
+}
+
+bool MessageReader::next(Message *message)
+{
+    if (outOfStep_ || pending_.size() < kHeaderLength)
+        return false;
+    const quint32 length = qFromBigEndian<quint32>(pending_.constData() + 1);
+    if (length > kMaxPayloadLength) {
+        outOfStep_ = true;
+        return false;
+    }
+    if (quint32(pending_.size() - kHeaderLength) < length)
+        return false;
+    message->kind = quint8(pending_[0]);
+    message->payload = pending_.mid(kHeaderLength, int(length));
+    pending_.remove(0, kHeaderLength + int(length));
+    return true;
+}
+
+bool decodeFramePayload(const QByteArray &payload, QByteArray *frame)
+{
+    if (payload.size() < 3)
+        return false;
+    const QByteArray bytes = payload.mid(1, payload.size() - 3);
+    const quint16 checksum = qFromBigEndian<quint16>(payload.constData() + payload.size() - 2);
+    if (checksum != crc16X25(bytes.constData(), size_t(bytes.size())))
+        return false;
+    *frame = bytes;
+    return true;
+}
+
+} // namespace lumbrio

@@ -2,6 +2,7 @@
 
 #include "mdw/talven/frame.h"
 
+#include <QThread>
 #include <QtEndian>
 
 #include <algorithm>
@@ -17,6 +18,9 @@ constexpr int kCountByte = 6;
 constexpr double kAmplitude = 2000;
 constexpr int kCyclesPerJoystickState = 4;
 const quint8 kJoystickBits[] = {1, 2, 4, 8, 16, 32};
+// Timers wake up to a millisecond late (their waits are rounded up to whole milliseconds), so a
+// node's timer is set this much early and the node sleeps the rest of the way.
+constexpr int kWakeEarlyMs = 1;
 
 } // namespace
 
@@ -122,6 +126,7 @@ void VirtualNode::receive(const QByteArray &frame)
     if (!parseBeacon(frame, &beacon))
         return;
 
+    sinceBeacon_.start();
     timer_.stop();
     const quint32 cycle = cycle_++;
     const Fault fault = dice_.roll();
@@ -133,11 +138,14 @@ void VirtualNode::receive(const QByteArray &frame)
     pendingFrame_ = buildAnswer(id_, cycle, accelerometerAsked, fault);
     pendingFault_ = fault;
     pendingOffset_ = sendOffset(id_, beacon.slotDuration, fault);
-    timer_.start(pendingOffset_);
+    timer_.start(std::max(0, pendingOffset_ - kWakeEarlyMs));
 }
 
 void VirtualNode::sendAnswer()
 {
+    const qint64 remainingUs = qint64(pendingOffset_) * 1000 - sinceBeacon_.nsecsElapsed() / 1000;
+    if (remainingUs > 0)
+        QThread::usleep(static_cast<unsigned long>(remainingUs));
     medium_->send(this, pendingFrame_);
     emit answered(id_, pendingFault_, pendingOffset_, pendingFrame_);
 }

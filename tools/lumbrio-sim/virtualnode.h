@@ -4,6 +4,7 @@
 #include "lumbrio-sim/medium.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
 #include <QTimer>
@@ -50,7 +51,8 @@ QByteArray buildAnswer(int nodeId, quint32 cycle, bool accelerometerAsked, Fault
 
 // One virtual sensor node on the medium. It hears beacons only and answers each one once, at the
 // offset its dice choose for that cycle, measured from the beacon's arrival with a precise
-// one-shot timer. A new beacon replaces an answer still pending. Owned by the simulator; emits
+// one-shot timer that wakes it just before, and a short sleep for the rest. A new beacon
+// replaces an answer still pending. Owned by the simulator; emits
 // answered() when it sends (or decides to stay silent). Runs on the event loop's thread.
 class VirtualNode : public QObject, public Station
 {
@@ -77,6 +79,7 @@ private:
     FaultDice dice_;
     Medium *medium_;
     QTimer timer_;
+    QElapsedTimer sinceBeacon_;
     quint32 cycle_ = 0;
     QByteArray pendingFrame_;
     Fault pendingFault_ = Fault::None;

@@ -393,10 +393,13 @@ private slots:
         QTest::newRow("node 7 in the middle of its slot") << 7 << 10 << Fault::None << 85;
         QTest::newRow("node 3, 50 ms slots") << 3 << 50 << Fault::None << 225;
         QTest::newRow("a wrong payload is still punctual") << 3 << 50 << Fault::WrongSize << 225;
-        QTest::newRow("late: 5 ms after the slot") << 7 << 10 << Fault::Late << 95;
-        QTest::newRow("early: 5 ms before the slot") << 7 << 10 << Fault::Early << 75;
+        QTest::newRow("late: at least 5 ms after the slot") << 7 << 10 << Fault::Late << 95;
+        QTest::newRow("early: at least 5 ms before the slot") << 7 << 10 << Fault::Early << 75;
         QTest::newRow("early never before the beacon") << 0 << 3 << Fault::Early << 0;
-        QTest::newRow("node 127 late") << 127 << 50 << Fault::Late << 6455;
+        QTest::newRow("late by half a slot") << 3 << 50 << Fault::Late << 275;
+        QTest::newRow("early by half a slot") << 3 << 50 << Fault::Early << 175;
+        QTest::newRow("odd slot: margin rounds down") << 1 << 21 << Fault::Late << 73;
+        QTest::newRow("node 127 late") << 127 << 50 << Fault::Late << 6475;
     }
 
     void sendOffset()

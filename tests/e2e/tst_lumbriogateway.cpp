@@ -20,7 +20,9 @@ const QString kSimulator = QStringLiteral(LUMBRIO_SIM_PATH);
 constexpr quint16 kSimulatorPort = 8844;
 constexpr int kNodes = 8;
 constexpr int kCycleInterval = 330;
-constexpr int kSlotDuration = 10;
+// Nodes answer in the middle of their slot: half a slot of latency (10 ms) makes a punctual node
+// look late, or an early one punctual.
+constexpr int kSlotDuration = 20;
 constexpr quint32 kAllGroups = 0xFFFF;
 
 // One engine line turned into "<what> <node>", e.g. "late 3"; empty for a line that is none of

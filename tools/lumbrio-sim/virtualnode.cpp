@@ -41,11 +41,12 @@ int sendOffset(int nodeId, int slotDuration, Fault fault)
 {
     const int lower = (nodeId + 1) * slotDuration;
     const int upper = (nodeId + 2) * slotDuration;
+    const int margin = std::max(kMinFaultMarginMs, slotDuration / 2);
     switch (fault) {
     case Fault::Late:
-        return upper + kFaultMarginMs;
+        return upper + margin;
     case Fault::Early:
-        return std::max(0, lower - kFaultMarginMs);
+        return std::max(0, lower - margin);
     default:
         return (lower + upper) / 2;
     }

@@ -25,12 +25,13 @@ struct BeaconInfo
 // False when `frame` is not a whole beacon (destination, type bit, 17 bytes).
 bool parseBeacon(const QByteArray &frame, BeaconInfo *beacon);
 
-// How far outside its slot a late or early node answers: far enough that clock granularity and
-// timer slack can never make the gateway's verdict go the other way.
-constexpr int kFaultMarginMs = 5;
+// How far outside its slot a late or early node answers: half a slot, and never less than this,
+// so that clock granularity and scheduling delays cannot make the gateway's verdict go the other
+// way.
+constexpr int kMinFaultMarginMs = 5;
 
 // Milliseconds after the beacon's arrival at which a node answers: the middle of its slot
-// (node n owns n + 1 to n + 2 slot durations), or outside it by kFaultMarginMs for Late and
+// (node n owns n + 1 to n + 2 slot durations), or outside it by the fault margin for Late and
 // Early (never before the beacon).
 int sendOffset(int nodeId, int slotDuration, Fault fault);
 

@@ -702,29 +702,6 @@ private slots:
         }
     }
 
-    void helpNamesEveryOption_data()
-    {
-        QTest::addColumn<QString>("option");
-        for (const char *name : {"--port", "--nodes", "--seed", "--silent", "--late", "--early",
-                                 "--wrong-size", "--unknown-epdu", "--broken-structure",
-                                 "--node-fault", "--demo", "--verbose", "--help"})
-            QTest::newRow(name) << QString(name);
-    }
-
-    void helpNamesEveryOption()
-    {
-        QFETCH(QString, option);
-        QVERIFY(helpText().contains(option + ' ') || helpText().contains(option + '\n'));
-        // And the parser knows it: an unknown option would be an error.
-        QStringList arguments{"lumbrio-sim", option};
-        if (option != "--demo" && option != "--verbose" && option != "--help")
-            arguments << (option == "--node-fault" ? "0:late=0" : "1");
-        Options options;
-        QString error;
-        QVERIFY2(parseOptions(arguments, &options, &error) != ParseResult::Error,
-                 qPrintable(error));
-    }
-
     void simulatorCarriesFramesBetweenClients()
     {
         Options options;

@@ -28,6 +28,16 @@ QByteArray encodeFrameMessage(const QByteArray &frame)
     return message;
 }
 
+QByteArray encodeControlMessage(quint8 parameter, const QByteArray &value)
+{
+    QByteArray message(kHeaderLength + 1, Qt::Uninitialized);
+    message[0] = char(kControlMessage);
+    qToBigEndian<quint32>(quint32(value.size() + 1), message.data() + 1);
+    message[kHeaderLength] = char(parameter);
+    message.append(value);
+    return message;
+}
+
 bool MessageReader::next(Message *message)
 {
     if (outOfStep_ || pending_.size() < kHeaderLength)

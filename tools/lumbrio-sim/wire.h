@@ -23,6 +23,8 @@ quint16 crc16X25(const char *data, size_t length);
 
 // A whole frame message for `frame`: preamble 0xAA when the frame's first bit is set, else 0x55.
 QByteArray encodeFrameMessage(const QByteArray &frame);
+// A whole control message: the parameter code, then its value as it stands.
+QByteArray encodeControlMessage(quint8 parameter, const QByteArray &value);
 
 struct Message
 {

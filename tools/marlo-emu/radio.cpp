@@ -1,48 +1,18 @@
 #include "marlo-emu/radio.h"
 
-#include <QDataStream>
+#include "lumbrio-sim/wire.h"
+
 #include <QtEndian>
 
 namespace marlo {
 
 namespace {
 
-constexpr int kHeaderLength = 5;
-constexpr quint8 kFrameMessage = 1;
-constexpr quint8 kControlMessage = 3;
-constexpr quint8 kNodeAddressParameter = 1;
-constexpr quint8 kNodeNameParameter = 5;
 constexpr quint32 kGatewayAddress = 0xE2E2E2E2;
 const char kNodeName[] = "Marlo gateway emulator";
-// Preamble and CRC around the frame.
-constexpr quint32 kFrameOverhead = 3;
-// Nothing the simulator sends comes near this; a larger length means the stream is out of step.
-constexpr quint32 kMaxPayloadLength = 64 * 1024;
 constexpr int kConnectTimeoutMs = 5000;
 
-QByteArray controlMessage(quint8 parameter, const QByteArray &value)
-{
-    QByteArray message;
-    QDataStream out(&message, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::BigEndian);
-    out << qint8(kControlMessage) << qint32(1 + value.size()) << qint8(parameter);
-    out.writeRawData(value.constData(), value.size());
-    return message;
-}
-
 } // namespace
-
-QByteArray encodeFrameMessage(const QByteArray &frame)
-{
-    QByteArray message;
-    QDataStream out(&message, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::BigEndian);
-    const quint8 preamble = (!frame.isEmpty() && (quint8(frame[0]) & 0x80)) ? 0xAA : 0x55;
-    out << qint8(kFrameMessage) << qint32(frame.size() + kFrameOverhead) << quint8(preamble);
-    out.writeRawData(frame.constData(), frame.size());
-    out << quint16(qChecksum(frame.constData(), uint(frame.size())));
-    return message;
-}
 
 Radio::Radio(QObject *parent)
     : QObject(parent)
@@ -65,8 +35,8 @@ bool Radio::connectTo(quint16 port, QString *error)
     }
     QByteArray address(4, '\0');
     qToBigEndian(kGatewayAddress, address.data());
-    socket_.write(controlMessage(kNodeNameParameter, QByteArray(kNodeName)));
-    socket_.write(controlMessage(kNodeAddressParameter, address));
+    socket_.write(lumbrio::encodeControlMessage(lumbrio::kNodeNameParameter, kNodeName));
+    socket_.write(lumbrio::encodeControlMessage(lumbrio::kNodeAddressParameter, address));
     socket_.flush();
 
     connect(&socket_, &QTcpSocket::readyRead, this, &Radio::readMessages);
@@ -77,31 +47,24 @@ bool Radio::connectTo(quint16 port, QString *error)
 
 void Radio::send(const QByteArray &frame)
 {
-    socket_.write(encodeFrameMessage(frame));
+    socket_.write(lumbrio::encodeFrameMessage(frame));
 }
 
 void Radio::readMessages()
 {
-    pending_.append(socket_.readAll());
-    while (pending_.size() >= kHeaderLength) {
-        const quint8 kind = quint8(pending_[0]);
-        const quint32 length = qFromBigEndian<quint32>(pending_.constData() + 1);
-        if (length > kMaxPayloadLength) {
-            socket_.abort();
-            emit lost(QStringLiteral("lumbrio-sim sent a message of %1 bytes").arg(length));
-            return;
-        }
-        if (quint32(pending_.size()) < kHeaderLength + length)
-            return;
-        const QByteArray payload = pending_.mid(kHeaderLength, int(length));
-        pending_.remove(0, kHeaderLength + int(length));
-
-        if (kind != kFrameMessage || length < kFrameOverhead)
-            continue;
-        const QByteArray frame = payload.mid(1, int(length - kFrameOverhead));
-        const quint16 crc = qFromBigEndian<quint16>(payload.constData() + payload.size() - 2);
-        if (crc == qChecksum(frame.constData(), uint(frame.size())))
+    reader_.append(socket_.readAll());
+    lumbrio::Message message;
+    while (reader_.next(&message)) {
+        QByteArray frame;
+        // A frame whose CRC does not match is not heard, as on a real radio.
+        if (message.kind == lumbrio::kFrameMessage
+            && lumbrio::decodeFramePayload(message.payload, &frame))
             emit frameHeard(frame);
+    }
+    if (reader_.isOutOfStep()) {
+        socket_.abort();
+        emit lost(QStringLiteral("lumbrio-sim sent a message longer than %1 bytes")
+                          .arg(lumbrio::kMaxPayloadLength));
     }
 }
 

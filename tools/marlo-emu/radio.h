@@ -1,5 +1,7 @@
 #pragma once
 
+#include "lumbrio-sim/wire.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QTcpSocket>
@@ -30,10 +32,7 @@ private:
     void readMessages();
 
     QTcpSocket socket_;
-    QByteArray pending_;
+    lumbrio::MessageReader reader_;
 };
-
-// The simulator's frame message for `frame`: kind 1, length, preamble, frame, CRC (big-endian).
-QByteArray encodeFrameMessage(const QByteArray &frame);
 
 } // namespace marlo

@@ -1,4 +1,5 @@
 #include "drivers/marloserialdriver.h"
+#include "support/serialmessage.h"
 
 #include <QSerialPortInfo>
 #include <QtTest>
@@ -113,20 +114,8 @@ private:
     QByteArray received_;
 };
 
-uint8_t checksumOf(const QByteArray &bytes)
-{
-    unsigned sum = 0;
-    for (char byte : bytes)
-        sum += uint8_t(byte);
-    return uint8_t(~sum);
-}
-
-QByteArray message(uint8_t type, const QByteArray &payload)
-{
-    QByteArray bytes;
-    bytes.append(char(0x7F)).append(char(type)).append(char(payload.size())).append(payload);
-    return bytes.append(char(checksumOf(bytes)));
-}
+using SerialBytes::checksumOf;
+using SerialBytes::message;
 
 QByteArray withChecksumOffByOne(QByteArray bytes)
 {

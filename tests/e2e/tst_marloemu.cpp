@@ -1,4 +1,5 @@
 #include "marloharness.h"
+#include "support/serialmessage.h"
 
 #include <QFileInfo>
 #include <QTcpSocket>
@@ -25,20 +26,7 @@ quint32 now()
     return quint32(QTime::currentTime().msecsSinceStartOfDay());
 }
 
-uint8_t checksumOf(const QByteArray &bytes)
-{
-    unsigned sum = 0;
-    for (char byte : bytes)
-        sum += uint8_t(byte);
-    return uint8_t(~sum);
-}
-
-QByteArray serialMessage(uint8_t type, const QByteArray &payload)
-{
-    QByteArray bytes;
-    bytes.append(char(0x7F)).append(char(type)).append(char(payload.size())).append(payload);
-    return bytes.append(char(checksumOf(bytes)));
-}
+using SerialBytes::checksumOf;
 
 QByteArray bigEndian32(quint32 value)
 {
@@ -302,15 +290,15 @@ private slots:
         QCOMPARE(messages[0].payload, QByteArray("link up"));
 
         // Towards the radio: beacons whole, in pieces behind noise, and none with a bad checksum.
-        QVERIFY(pc.write(serialMessage(2, kBeacon)));
+        QVERIFY(pc.write(SerialBytes::message(2, kBeacon)));
         QCOMPARE(simulator.read(25),
                  QByteArray::fromHex("0100000014aa") + kBeacon + QByteArray::fromHex("90a5"));
-        QVERIFY(pc.write(QByteArray::fromHex("0055") + serialMessage(2, kBeacon).left(8)));
-        QVERIFY(pc.write(serialMessage(2, kBeacon).mid(8)));
+        QVERIFY(pc.write(QByteArray::fromHex("0055") + SerialBytes::message(2, kBeacon).left(8)));
+        QVERIFY(pc.write(SerialBytes::message(2, kBeacon).mid(8)));
         QCOMPARE(simulator.read(25), simulatorFrame(kBeacon));
-        QVERIFY(pc.write(serialMessage(2, kBeacon).chopped(1) + '\0'));
+        QVERIFY(pc.write(SerialBytes::message(2, kBeacon).chopped(1) + '\0'));
         const QByteArray mpduBeacon = kBeacon.left(5) + '\x80' + kBeacon.mid(6);
-        QVERIFY(pc.write(serialMessage(2, mpduBeacon)));
+        QVERIFY(pc.write(SerialBytes::message(2, mpduBeacon)));
         QCOMPARE(simulator.read(25), simulatorFrame(mpduBeacon));
 
         // Towards the PC: what the radio hears, stamped with the board's clock.

@@ -8,7 +8,6 @@
 #include <QString>
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -233,13 +232,10 @@ talven::NetworkInterfaceDriver *MarloSerialProber::InterfaceDescriptor::instanti
 
 MarloSerialProber::MarloSerialProber()
 {
-    // The registry does not own its descriptors and they live until the process ends; this
-    // list, never freed, keeps them reachable for leak checkers after the registry is gone.
-    static auto *const descriptors = new std::vector<const InterfaceDescriptor *>();
+    // Each descriptor registers itself and lives until the process ends.
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
-        descriptors->push_back(new InterfaceDescriptor(
-                QString("Marlo Gateway at %1").arg(info.portName()).toStdString(),
-                info.systemLocation().toStdString()));
+        new InterfaceDescriptor(QString("Marlo Gateway at %1").arg(info.portName()).toStdString(),
+                                info.systemLocation().toStdString());
     }
 }

@@ -184,8 +184,6 @@ talven::NetworkInterfaceDriver *NrfLumbrioProber::InterfaceDescriptor::instantia
 
 NrfLumbrioProber::NrfLumbrioProber()
 {
-    // The registry does not own its descriptors and they live until the process ends; the
-    // static handle keeps this one reachable for leak checkers after the registry is gone.
-    static const InterfaceDescriptor *const descriptor = new InterfaceDescriptor(kInterfaceName);
-    Q_UNUSED(descriptor);
+    // Registers itself and lives until the process ends.
+    new InterfaceDescriptor(kInterfaceName);
 }

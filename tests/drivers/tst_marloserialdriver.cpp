@@ -2,120 +2,39 @@
 #include "support/serialmessage.h"
 
 #include <QSerialPortInfo>
+#include <QtEndian>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <memory>
-#include <poll.h>
+#include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+using Bytes = QList<QByteArray>;
+using Driver = talven::NetworkInterfaceDriver;
+using SerialBytes::message;
+
 namespace {
 
-const QByteArray kLinkUp = QByteArray::fromHex("7f010201017b");
-const QByteArray kLinkDown = QByteArray::fromHex("7f010201027a");
-const char *const kBadTimeLine = "Error: Bad reception time for received frame!";
-
-// A pseudo-terminal: the driver opens the slave by its path, the test plays the board on the
-// master. The test also keeps the slave open itself, so that what the driver writes stays
-// readable on the master after the driver has closed its side, and so that it can see how much
-// input the driver has not read yet.
-class PtyPair
+QByteArray hex(const char *text)
 {
-public:
-    PtyPair()
-    {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-            return;
-        slavePath_ = ptsname(master_);
-        termios settings;
-        tcgetattr(master_, &settings);
-        cfmakeraw(&settings);
-        tcsetattr(master_, TCSANOW, &settings);
-        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-        keeper_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    }
+    return QByteArray::fromHex(text);
+}
 
-    ~PtyPair()
-    {
-        if (keeper_ >= 0)
-            ::close(keeper_);
-        if (master_ >= 0)
-            ::close(master_);
-    }
+const QByteArray kLinkUp = hex("7f 01 02 01 01 7b");
+const QByteArray kLinkDown = hex("7f 01 02 01 02 7a");
+const QByteArray kBeacon = hex("c7c7c7c7 0c 00 02010000 e80300 1e00 1100");
+const QByteArray kMpdu = hex("e2e2e2e2 05 81 01 c1 10 02");
 
-    PtyPair(const PtyPair &) = delete;
-    PtyPair &operator=(const PtyPair &) = delete;
-
-    bool isReady() const { return master_ >= 0 && keeper_ >= 0; }
-    std::string slavePath() const { return slavePath_; }
-
-    // Returns once the bytes are in the terminal's input queue. No event is processed meanwhile,
-    // so the driver has not read any of them yet: a test knows exactly what is waiting.
-    bool write(const QByteArray &bytes)
-    {
-        const int before = unread();
-        if (::write(master_, bytes.constData(), size_t(bytes.size())) != bytes.size())
-            return false;
-        QElapsedTimer elapsed;
-        elapsed.start();
-        while (unread() < before + bytes.size()) {
-            if (elapsed.hasExpired(10000))
-                return false;
-            pollfd input = {keeper_, POLLIN, 0};
-            if (::poll(&input, 1, 10) == 1)
-                ::usleep(100);
-        }
-        return true;
-    }
-
-    // Waits for `count` bytes from the driver; fewer when they do not come in time.
-    QByteArray read(int count, int timeoutMs = 10000)
-    {
-        // A short result tells the caller what was missing.
-        static_cast<void>(QTest::qWaitFor(
-                [&] {
-                    drain();
-                    return received_.size() >= count;
-                },
-                timeoutMs));
-        const QByteArray bytes = received_.left(count);
-        received_.remove(0, bytes.size());
-        return bytes;
-    }
-
-    // True once the driver has taken everything written to it out of the terminal.
-    bool waitUntilConsumed()
-    {
-        return QTest::qWaitFor([&] { return unread() == 0; }, 10000);
-    }
-
-private:
-    void drain()
-    {
-        char chunk[256];
-        ssize_t got;
-        while ((got = ::read(master_, chunk, sizeof chunk)) > 0)
-            received_.append(chunk, int(got));
-    }
-
-    int unread() const
-    {
-        int count = 0;
-        ioctl(keeper_, FIONREAD, &count);
-        return count;
-    }
-
-    int master_ = -1;
-    int keeper_ = -1;
-    std::string slavePath_;
-    QByteArray received_;
-};
-
-using SerialBytes::checksumOf;
-using SerialBytes::message;
+// The board's report of a received frame: the time goes between the common header and the body.
+QByteArray frameMessage(const QByteArray &frame, quint32 time)
+{
+    QByteArray stamp(4, 0);
+    qToLittleEndian<quint32>(time, stamp.data());
+    return message(3, frame.left(6) + stamp + frame.mid(6));
+}
 
 QByteArray withChecksumOffByOne(QByteArray bytes)
 {
@@ -123,65 +42,103 @@ QByteArray withChecksumOffByOne(QByteArray bytes)
     return bytes;
 }
 
-QByteArray littleEndian(quint32 value)
+QString delivery(quint32 time, const QByteArray &frame)
 {
-    QByteArray bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes.append(char(value >> (8 * i)));
-    return bytes;
+    return QString("%1 %2").arg(time).arg(QString(frame.toHex()));
 }
 
-// The board's report of a received frame: the time goes between the header and the body.
-QByteArray frameMessage(const QByteArray &frame, quint32 receptionTime)
+// Debug lines, besides QtTest's own handling of them: a test also sees those it did not expect.
+QStringList debugLines;
+QtMessageHandler qtTestHandler = nullptr;
+
+void recordDebug(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    return message(3, frame.left(6) + littleEndian(receptionTime) + frame.mid(6));
+    if (type == QtDebugMsg)
+        debugLines << text;
+    qtTestHandler(type, context, text);
 }
 
-QString delivery(quint32 receptionTime, const QByteArray &frame)
-{
-    return QString("%1 %2").arg(receptionTime).arg(QString::fromLatin1(frame.toHex()));
-}
-
-// Ends every input of a reception row, so the test knows when the driver is through with it.
-const QByteArray kMarkerFrame = QByteArray::fromHex("e2e2e2e201ff");
-const quint32 kMarkerTime = 0x7fffffff;
-
-QList<QByteArray> bytewise(const QByteArray &bytes)
-{
-    QList<QByteArray> pieces;
-    for (char byte : bytes)
-        pieces.append(QByteArray(1, byte));
-    return pieces;
-}
-
-// Collects debug output besides passing it on, so that a test can also see what it did not expect.
-class DebugRecorder
+// A pseudo-terminal: the driver opens the slave by its path, the test plays the board on the
+// master. The test holds the slave open too, so that what the driver wrote stays readable after
+// the driver closed its side, and so that it sees how much input the driver has not taken yet.
+class Pty
 {
 public:
-    DebugRecorder()
+    Pty()
     {
-        current_ = this;
-        previous_ = qInstallMessageHandler(&DebugRecorder::record);
+        char name[128];
+        termios settings;
+        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+            return;
+        path = name;
+        tcgetattr(slave_, &settings);
+        cfmakeraw(&settings);
+        tcsetattr(slave_, TCSANOW, &settings);
+        fcntl(master_, F_SETFL, O_NONBLOCK);
     }
-    ~DebugRecorder()
+    ~Pty()
     {
-        qInstallMessageHandler(previous_);
-        current_ = nullptr;
+        ::close(slave_);
+        ::close(master_);
     }
 
-    QStringList lines;
+    bool isReady() const { return !path.empty(); }
+
+    // Returns once the bytes wait in the terminal. No event is processed meanwhile, so the
+    // driver has read none of them yet.
+    bool write(const QByteArray &bytes)
+    {
+        const int expected = unread() + bytes.size();
+        if (::write(master_, bytes.constData(), size_t(bytes.size())) != bytes.size())
+            return false;
+        QElapsedTimer timer;
+        timer.start();
+        while (unread() < expected && !timer.hasExpired(10000))
+            ::usleep(100);
+        return unread() >= expected;
+    }
+
+    // True once the driver has taken everything written to it.
+    bool waitUntilConsumed()
+    {
+        return QTest::qWaitFor([&] { return unread() == 0; }, 10000);
+    }
+
+    // What the driver wrote, once there are `count` bytes or time is up.
+    QByteArray read(int count)
+    {
+        QByteArray bytes;
+        char chunk[256];
+        static_cast<void>(QTest::qWaitFor(
+                [&] {
+                    for (ssize_t got; (got = ::read(master_, chunk, sizeof chunk)) > 0;)
+                        bytes.append(chunk, int(got));
+                    return bytes.size() >= count;
+                },
+                10000));
+        return bytes;
+    }
+
+    std::string path;
 
 private:
-    static void record(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    int unread() const
     {
-        if (type == QtDebugMsg && current_)
-            current_->lines.append(text);
-        previous_(type, context, text);
+        int count = 0;
+        ioctl(slave_, FIONREAD, &count);
+        return count;
     }
 
-    static inline DebugRecorder *current_ = nullptr;
-    static inline QtMessageHandler previous_ = nullptr;
+    int master_ = -1;
+    int slave_ = -1;
 };
+
+void row(const char *name, const Bytes &pieces, const QStringList &frames,
+         const QStringList &debug = {}, const QByteArray &beforeOpen = {},
+         const QByteArray &beforeHandler = {})
+{
+    QTest::newRow(name) << beforeOpen << beforeHandler << pieces << frames << debug;
+}
 
 } // namespace
 
@@ -189,336 +146,146 @@ class TestMarloSerialDriver : public QObject
 {
     Q_OBJECT
 
-private:
-    // An opened driver on the pty whose opening command has been read off the line.
-    void openOn(PtyPair &pty, MarloSerialDriver &driver)
-    {
-        QVERIFY2(pty.isReady(), "no pseudo-terminal");
-        QVERIFY(driver.open());
-        QCOMPARE(pty.read(kLinkUp.size()), kLinkUp);
-    }
-
 private slots:
-    void opening_data()
-    {
-        QTest::addColumn<QByteArray>("stale");
-
-        QTest::newRow("nothing pending") << QByteArray();
-        QTest::newRow("a whole frame pending")
-                << frameMessage(QByteArray::fromHex("e2e2e2e2048501c110"), 1234);
-        QTest::newRow("half a frame pending")
-                << frameMessage(QByteArray::fromHex("e2e2e2e2048501c110"), 1234).left(7);
-        QTest::newRow("a debug message pending") << message(4, "stale");
-    }
-
-    void opening()
-    {
-        QFETCH(QByteArray, stale);
-
-        PtyPair pty;
-        QVERIFY2(pty.isReady(), "no pseudo-terminal");
-        QVERIFY(pty.write(stale));
-
-        // The handler is there before the port opens, so that nothing read off the line could
-        // go unnoticed.
-        MarloSerialDriver driver(pty.slavePath());
-        DebugRecorder debug;
-        QStringList delivered;
-        driver.setReceiveHandler([&](talven::NetworkInterfaceDriver &, uint32_t time,
-                                     const uint8_t *data, size_t length) {
-            delivered << delivery(time,
-                                  QByteArray(reinterpret_cast<const char *>(data), int(length)));
-        });
-
-        QVERIFY(!driver.isOpen());
-        QVERIFY(driver.open());
-        QVERIFY(driver.isOpen());
-        QCOMPARE(driver.name(), pty.slavePath());
-        QCOMPARE(driver.address(), 0xE2E2E2E2u);
-        QCOMPARE(pty.read(kLinkUp.size()), kLinkUp);
-
-        // What was waiting before the port opened is never delivered, nor does it swallow what
-        // follows.
-        QVERIFY(pty.write(frameMessage(kMarkerFrame, kMarkerTime)));
-        QTRY_VERIFY_WITH_TIMEOUT(!delivered.isEmpty(), 10000);
-        QCOMPARE(delivered, QStringList{delivery(kMarkerTime, kMarkerFrame)});
-        QCOMPARE(debug.lines, QStringList());
-    }
-
-    void openingAMissingPortFails()
-    {
-        MarloSerialDriver driver("/dev/no-such-marlo-port");
-        QVERIFY(!driver.open());
-        QVERIFY(!driver.isOpen());
-        QCOMPARE(driver.name(), std::string("/dev/no-such-marlo-port"));
-        const uint8_t beacon[17] = {0xC7, 0xC7, 0xC7, 0xC7, 0x0C};
-        QVERIFY(!driver.transmit(beacon, sizeof beacon));
-    }
-
-    void transmitting_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QByteArray>("written");
-
-        const QByteArray beacon = QByteArray::fromHex("c7c7c7c70c0002010000e803001e001100");
-        QByteArray counting32;
-        for (int i = 0; i < 32; ++i)
-            counting32.append(char(i));
-
-        QTest::newRow("beacon") << beacon << true
-                                << QByteArray::fromHex("7f0211") + beacon
-                                           + QByteArray::fromHex("28");
-        QTest::newRow("32-byte frame")
-                << counting32 << true
-                << QByteArray::fromHex("7f0220") + counting32 + QByteArray::fromHex("6e");
-        QTest::newRow("33-byte frame") << counting32 + '\x20' << false << QByteArray();
-        QTest::newRow("empty frame") << QByteArray() << true << QByteArray::fromHex("7f02007e");
-    }
-
-    void transmitting()
-    {
-        QFETCH(QByteArray, frame);
-        QFETCH(bool, accepted);
-        QFETCH(QByteArray, written);
-
-        PtyPair pty;
-        MarloSerialDriver driver(pty.slavePath());
-        openOn(pty, driver);
-
-        QCOMPARE(driver.transmit(reinterpret_cast<const uint8_t *>(frame.constData()),
-                                 size_t(frame.size())),
-                 accepted);
-        QCOMPARE(written.size(), accepted ? frame.size() + 4 : 0);
-
-        // A second frame shows that nothing else was written in between.
-        const QByteArray next = QByteArray::fromHex("c7c7c7c70c00");
-        QVERIFY(driver.transmit(reinterpret_cast<const uint8_t *>(next.constData()), 6));
-        const QByteArray expected = written + message(2, next);
-        QCOMPARE(pty.read(expected.size()), expected);
-    }
+    void initTestCase() { qtTestHandler = qInstallMessageHandler(recordDebug); }
 
     void receiving_data()
     {
-        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<QByteArray>("beforeOpen");
+        QTest::addColumn<QByteArray>("beforeHandler");
+        QTest::addColumn<Bytes>("pieces");
         QTest::addColumn<QStringList>("frames");
-        QTest::addColumn<QStringList>("debugLines");
+        QTest::addColumn<QStringList>("debug");
 
-        // A 10-byte MPDU of node 1 with event 8; in its message the time stands in payload
-        // bytes 6 to 9.
-        const QByteArray mpdu = QByteArray::fromHex("e2e2e2e2058101c11002");
-        const QByteArray mpduMessage = frameMessage(mpdu, 10000);
-        const QString mpduDelivered = delivery(10000, mpdu);
-        const QByteArray beacon = QByteArray::fromHex("c7c7c7c70c0002010000e803001e001100");
+        const QByteArray mpdu = frameMessage(kMpdu, 10000);
+        const QString mpduDelivered = delivery(10000, kMpdu);
+        Bytes bytewise;
+        for (char byte : mpdu)
+            bytewise << QByteArray(1, byte);
 
-        QTest::newRow("one whole frame")
-                << QList<QByteArray>{mpduMessage} << QStringList{mpduDelivered} << QStringList();
-        QTest::newRow("time taken out of the middle of the payload")
-                << QList<QByteArray>{QByteArray::fromHex("7f030e"
-                                                         "e2e2e2e20581"
-                                                         "10270000"
-                                                         "01c11002")
-                                     + char(checksumOf(QByteArray::fromHex("7f030e"
-                                                                           "e2e2e2e20581"
-                                                                           "10270000"
-                                                                           "01c11002")))}
-                << QStringList{mpduDelivered} << QStringList();
-        QTest::newRow("leading noise skipped")
-                << QList<QByteArray>{QByteArray::fromHex("0055") + mpduMessage}
-                << QStringList{mpduDelivered} << QStringList();
-        QTest::newRow("noise between messages")
-                << QList<QByteArray>{mpduMessage + QByteArray::fromHex("00ff8003") + mpduMessage}
-                << QStringList{mpduDelivered, mpduDelivered} << QStringList();
-        QTest::newRow("two frames in one piece, in order")
-                << QList<QByteArray>{frameMessage(beacon, 1) + frameMessage(mpdu, 86399999)}
-                << QStringList{delivery(1, beacon), delivery(86399999, mpdu)} << QStringList();
-        QTest::newRow("payload split in two")
-                << QList<QByteArray>{mpduMessage.left(9), mpduMessage.mid(9)}
-                << QStringList{mpduDelivered} << QStringList();
-        QTest::newRow("split after the size byte")
-                << QList<QByteArray>{mpduMessage.left(3), mpduMessage.mid(3)}
-                << QStringList{mpduDelivered} << QStringList();
-        QTest::newRow("split before the checksum")
-                << QList<QByteArray>{mpduMessage.chopped(1), mpduMessage.right(1)}
-                << QStringList{mpduDelivered} << QStringList();
-        QTest::newRow("one byte at a time")
-                << bytewise(mpduMessage) << QStringList{mpduDelivered} << QStringList();
-        QTest::newRow("checksum off by one") << QList<QByteArray>{withChecksumOffByOne(mpduMessage)}
-                                             << QStringList() << QStringList();
-        QTest::newRow("zero reception time") << QList<QByteArray>{frameMessage(mpdu, 0)}
-                                             << QStringList() << QStringList{kBadTimeLine};
-        QTest::newRow("largest reception time")
-                << QList<QByteArray>{frameMessage(mpdu, 0xffffffff)}
-                << QStringList{delivery(0xffffffff, mpdu)} << QStringList();
-        QTest::newRow("debug message") << QList<QByteArray>{message(4, "radio ready")}
-                                       << QStringList() << QStringList{"radio ready"};
-        QTest::newRow("debug message with a wrong checksum")
-                << QList<QByteArray>{withChecksumOffByOne(message(4, "radio ready"))}
-                << QStringList() << QStringList{"radio ready"};
-        QTest::newRow("debug message between frames")
-                << QList<QByteArray>{mpduMessage + message(4, "tick") + frameMessage(beacon, 5)}
-                << QStringList{mpduDelivered, delivery(5, beacon)} << QStringList{"tick"};
-        QTest::newRow("command type dropped")
-                << QList<QByteArray>{message(1, QByteArray::fromHex("0101"))} << QStringList()
-                << QStringList();
-        QTest::newRow("beacon type dropped")
-                << QList<QByteArray>{message(2, beacon)} << QStringList() << QStringList();
-        QTest::newRow("unknown type dropped")
-                << QList<QByteArray>{message(9, mpdu)} << QStringList() << QStringList();
-        QTest::newRow("header alone and time make the shortest frame")
-                << QList<QByteArray>{frameMessage(mpdu.left(6), 42)}
-                << QStringList{delivery(42, mpdu.left(6))} << QStringList();
-        QTest::newRow("payload too short for header and time")
-                << QList<QByteArray>{message(3, QByteArray::fromHex("e2e2e2e201851027"))}
-                << QStringList() << QStringList();
-        QTest::newRow("payload one byte too short")
-                << QList<QByteArray>{message(3, QByteArray::fromHex("e2e2e2e20185102700"))}
-                << QStringList() << QStringList();
-        QTest::newRow("empty frame payload")
-                << QList<QByteArray>{message(3, QByteArray())} << QStringList() << QStringList();
+        row("leading noise skipped, time taken out of the payload's middle",
+            {hex("00 55") + message(3, hex("e2e2e2e20581 10270000 01c11002"))}, {mpduDelivered});
+        row("two frames in one piece, in order, with whole 32-bit times",
+            {frameMessage(kBeacon, 1) + frameMessage(kMpdu, 0xffffffff)},
+            {delivery(1, kBeacon), delivery(0xffffffff, kMpdu)});
+        row("one byte at a time: every split, in the payload too", bytewise, {mpduDelivered});
+        row("checksum off by one: dropped without a word, whatever its time",
+            {withChecksumOffByOne(frameMessage(kMpdu, 0))}, {});
+        row("zero reception time: dropped with its debug line", {frameMessage(kMpdu, 0)}, {},
+            {"Error: Bad reception time for received frame!"});
+        row("debug message logged, its checksum not judged",
+            {mpdu + withChecksumOffByOne(message(4, "tick")) + frameMessage(kBeacon, 5)},
+            {mpduDelivered, delivery(5, kBeacon)}, {"tick"});
+        row("command, beacon and unknown types dropped",
+            {message(1, hex("0101")) + message(2, kBeacon) + message(9, kMpdu)}, {});
+        row("header and time alone make the shortest frame", {frameMessage(kMpdu.left(6), 42)},
+            {delivery(42, kMpdu.left(6))});
+        row("payload a byte short of header and time: dropped",
+            {message(3, hex("e2e2e2e20185 102700"))}, {});
+        row("a frame and a half waiting before the port opened are not taken", {}, {}, {},
+            mpdu + mpdu.left(7));
+        row("a frame while no handler is set is dropped", {}, {}, {}, {}, mpdu);
     }
 
     void receiving()
     {
-        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(QByteArray, beforeOpen);
+        QFETCH(QByteArray, beforeHandler);
+        QFETCH(Bytes, pieces);
         QFETCH(QStringList, frames);
-        QFETCH(QStringList, debugLines);
+        QFETCH(QStringList, debug);
 
-        PtyPair pty;
-        MarloSerialDriver driver(pty.slavePath());
-        openOn(pty, driver);
-
-        DebugRecorder debug;
-        for (const QString &line : debugLines)
-            QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
+        Pty pty;
+        QVERIFY2(pty.isReady(), "no pseudo-terminal");
+        QVERIFY(pty.write(beforeOpen));
+        MarloSerialDriver driver(pty.path);
+        QVERIFY(driver.open());
+        // Unless the row asks for it, no event is processed before the handlers are in place.
+        if (!beforeHandler.isEmpty())
+            QVERIFY(pty.write(beforeHandler) && pty.waitUntilConsumed());
         QStringList delivered;
-        const talven::NetworkInterfaceDriver *from = nullptr;
-        driver.setReceiveHandler([&](talven::NetworkInterfaceDriver &d, uint32_t time,
-                                     const uint8_t *data, size_t length) {
-            from = &d;
+        driver.setReceiveHandler([&](Driver &from, uint32_t time, const uint8_t *data,
+                                     size_t length) {
+            QCOMPARE(&from, &driver);
             delivered << delivery(time,
                                   QByteArray(reinterpret_cast<const char *>(data), int(length)));
         });
+        QCOMPARE(pty.read(kLinkUp.size()), kLinkUp);
 
+        debugLines.clear();
+        for (const QString &line : debug)
+            QTest::ignoreMessage(QtDebugMsg, qPrintable(line));
         // Each piece is taken off the line before the next is written: the driver sees every
-        // split, and returns in between without waiting for the rest.
-        pieces.back().append(frameMessage(kMarkerFrame, kMarkerTime));
+        // split and returns in between without waiting for the rest.
         for (int i = 0; i < pieces.size(); ++i) {
-            if (i == pieces.size() - 1 && i > 0)
+            if (i > 0 && i == pieces.size() - 1)
                 QCOMPARE(delivered, QStringList());
             QVERIFY(pty.write(pieces[i]));
             QVERIFY2(pty.waitUntilConsumed(), "the driver stopped reading");
         }
-
-        const QString marker = delivery(kMarkerTime, kMarkerFrame);
-        QTRY_VERIFY_WITH_TIMEOUT(delivered.contains(marker), 10000);
-        QCOMPARE(delivered, frames << marker);
-        QCOMPARE(from, &driver);
-        QCOMPARE(debug.lines, debugLines);
+        // A last frame: once it is in, the driver is through with everything before it.
+        QVERIFY(pty.write(frameMessage(kMpdu, 7)));
+        QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > frames.size(), 10000);
+        QCOMPARE(delivered, frames << delivery(7, kMpdu));
+        QCOMPARE(debugLines, debug);
     }
 
-    void framesWithoutHandlerAreDiscarded()
+    // Everything a driver writes in its life, and nothing else: the opening command, frames of
+    // up to 32 bytes, the closing command, and nothing from a driver whose port did not open.
+    // Nor does the destruction call the handler while input is pending.
+    void writing()
     {
-        PtyPair pty;
-        MarloSerialDriver driver(pty.slavePath());
-        openOn(pty, driver);
-
-        QVERIFY(pty.write(frameMessage(QByteArray::fromHex("e2e2e2e2048501c110"), 77)));
-        QVERIFY(pty.waitUntilConsumed());
-
-        QStringList first, second;
-        const auto recordInto = [](QStringList &list) {
-            return [&list](talven::NetworkInterfaceDriver &, uint32_t time, const uint8_t *data,
-                           size_t length) {
-                list << delivery(time,
-                                 QByteArray(reinterpret_cast<const char *>(data), int(length)));
-            };
+        Pty pty;
+        QVERIFY2(pty.isReady(), "no pseudo-terminal");
+        auto driver = std::make_unique<MarloSerialDriver>(pty.path);
+        const auto transmit = [](Driver &to, const QByteArray &frame) {
+            return to.transmit(reinterpret_cast<const uint8_t *>(frame.constData()),
+                               size_t(frame.size()));
         };
-        driver.setReceiveHandler(recordInto(first));
-        driver.setReceiveHandler(recordInto(second));
-        QVERIFY(pty.write(frameMessage(kMarkerFrame, kMarkerTime)));
-        QTRY_COMPARE_WITH_TIMEOUT(second.size(), 1, 10000);
-        QCOMPARE(second, QStringList{delivery(kMarkerTime, kMarkerFrame)});
-        QCOMPARE(first, QStringList());
-    }
+        QVERIFY(driver->open());
+        {
+            MarloSerialDriver taken(pty.path);
+            QVERIFY(!taken.open());
+            QVERIFY(!taken.isOpen());
+            QCOMPARE(taken.name(), pty.path);
+            QVERIFY(!transmit(taken, kBeacon));
+        }
+        QVERIFY(transmit(*driver, kBeacon));
+        QVERIFY(!transmit(*driver, QByteArray(33, 'y')));
+        QVERIFY(transmit(*driver, QByteArray(32, 'y')));
 
-    void destroying_data()
-    {
-        QTest::addColumn<QByteArray>("readBefore");
-        QTest::addColumn<QByteArray>("pending");
-
-        const QByteArray frame = frameMessage(QByteArray::fromHex("e2e2e2e2048501c110"), 99);
-        QTest::newRow("a whole frame pending") << QByteArray() << frame;
-        QTest::newRow("the rest of a frame pending") << frame.left(5) << frame.mid(5);
-        QTest::newRow("a frame behind a debug message pending")
-                << QByteArray() << message(4, "going down") + frame;
-    }
-
-    void destroying()
-    {
-        QFETCH(QByteArray, readBefore);
-        QFETCH(QByteArray, pending);
-
-        PtyPair pty;
-        auto driver = std::make_unique<MarloSerialDriver>(pty.slavePath());
-        openOn(pty, *driver);
-        QVERIFY(pty.write(readBefore));
-        QVERIFY(pty.waitUntilConsumed());
-
+        const QByteArray frame = frameMessage(kMpdu, 99);
+        QVERIFY(pty.write(frame.left(5)) && pty.waitUntilConsumed());
         int calls = 0;
-        driver->setReceiveHandler([&](talven::NetworkInterfaceDriver &, uint32_t, const uint8_t *,
-                                      size_t) { ++calls; });
-
-        // No event is processed between this write and the destruction: the input is still
-        // waiting when the driver writes its closing command and waits for it to leave.
-        QVERIFY(pty.write(pending));
+        driver->setReceiveHandler([&](Driver &, uint32_t, const uint8_t *, size_t) { ++calls; });
+        // No event is processed between this write and the destruction: the rest of the frame
+        // still waits while the driver writes its closing command and waits for it to leave.
+        QVERIFY(pty.write(frame.mid(5)));
         driver.reset();
-
         QCOMPARE(calls, 0);
-        QCOMPARE(pty.read(kLinkDown.size()), kLinkDown);
-    }
 
-    void destroyingAfterAFailedOpenWritesNothing()
-    {
-        PtyPair pty;
-        auto holder = std::make_unique<MarloSerialDriver>(pty.slavePath());
-        openOn(pty, *holder);
-
-        {
-            // The port is taken, so this one cannot open it.
-            MarloSerialDriver second(pty.slavePath());
-            QVERIFY(!second.open());
-            QVERIFY(!second.isOpen());
-            QCOMPARE(second.name(), pty.slavePath());
-        }
-        {
-            MarloSerialDriver neverOpened(pty.slavePath());
-        }
-        holder.reset();
-
-        // Between the holder's closing command and the next driver's opening one, nothing.
-        MarloSerialDriver next(pty.slavePath());
+        MarloSerialDriver next(pty.path);
         QVERIFY(next.open());
-        QCOMPARE(pty.read(kLinkDown.size() + kLinkUp.size()), kLinkDown + kLinkUp);
+        const QByteArray expected = kLinkUp + hex("7f 02 11") + kBeacon + hex("28")
+                                    + message(2, QByteArray(32, 'y')) + kLinkDown + kLinkUp;
+        QCOMPARE(pty.read(expected.size()).toHex(), expected.toHex());
     }
 
     void proberListsPortsBeforeTheSimulator()
     {
         const auto ports = QSerialPortInfo::availablePorts();
-        const auto descriptors = talven::NetworkInterfaceDriver::Descriptor::availableDescriptors();
+        const auto descriptors = Driver::Descriptor::availableDescriptors();
 
         QCOMPARE(int(descriptors.size()), ports.size() + 1);
         QCOMPARE(descriptors.back()->name(), std::string("Lumbrio virtual Network Interface"));
+        QCOMPARE(descriptors.back()->location(), descriptors.back()->name());
         for (int i = 0; i < ports.size(); ++i) {
             const auto *descriptor = descriptors[size_t(i)];
             QCOMPARE(QString::fromStdString(descriptor->name()),
                      QString("Marlo Gateway at %1").arg(ports[i].portName()));
             QCOMPARE(QString::fromStdString(descriptor->location()), ports[i].systemLocation());
-
-            std::unique_ptr<talven::NetworkInterfaceDriver> driver(descriptor->instantiate());
-            QVERIFY(dynamic_cast<MarloSerialDriver *>(driver.get()));
+            std::unique_ptr<Driver> driver(descriptor->instantiate());
             QCOMPARE(driver->name(), descriptor->location());
-            QVERIFY(!driver->isOpen());
         }
     }
 };

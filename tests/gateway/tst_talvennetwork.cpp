@@ -1,0 +1,481 @@
+#include "gateway/talvennetwork.h"
+#include "recordingdriver.h"
+
+#include <QAbstractItemModelTester>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTime>
+#include <QtEndian>
+
+#include <memory>
+
+namespace {
+
+// Frames are written as hex text; spaces are for the reader only.
+QByteArray bytes(const char *hex)
+{
+    return QByteArray::fromHex(hex);
+}
+
+// A well-formed MPDU of `node` announcing `count` ePDUs, followed by the bytes `ePdus` (hex).
+QByteArray mpdu(int node, int count, const char *ePdus = "")
+{
+    const QByteArray body = bytes(ePdus);
+    return bytes("e2e2e2e2") + char(2 + body.size()) + char(0x80 | node) + char(count) + body;
+}
+
+int now()
+{
+    return QTime::currentTime().msecsSinceStartOfDay();
+}
+
+// The node records as text, "; " between records.
+QString records(const TalvenNetwork &network)
+{
+    QStringList entries;
+    for (const NodeState *n : network.nodes()) {
+        const QVector3D &a = n->accelerometer;
+        entries << QString::asprintf("%d %s%s, delay %d, %u errors, joystick %u, (%g, %g, %g)",
+                                     n->id, n->answered ? "answered" : "silent",
+                                     n->inSlot ? " in slot" : "", n->delay, n->errorCount,
+                                     n->joystick, double(a.x()), double(a.y()), double(a.z()));
+    }
+    return entries.join("; ");
+}
+
+QString colorName(const QVariant &color)
+{
+    static const QMap<QRgb, QString> names{{QColor(Qt::darkGray).rgb(), "gray"},
+                                           {QColor(Qt::darkGreen).rgb(), "green"},
+                                           {QColor(Qt::darkRed).rgb(), "red"}};
+    return color.isValid() ? names.value(color.value<QColor>().rgb(), "other") : "none";
+}
+
+// An engine on a recording link (owned by the engine) and all it reports, in order: its log
+// lines, "<mpdu N>" for each judged MPDU and "<cycle finished>".
+struct Bench
+{
+    explicit Bench(RecordingDriver::Probe *probe = nullptr)
+        : driver(new RecordingDriver(probe))
+    {
+        network.setNetworkInterfaceDriver(driver);
+        QObject::connect(&network, &TalvenNetwork::error, &network,
+                         [this](const QString &line) { log << line; });
+        QObject::connect(&network, &TalvenNetwork::receivedMpdu, &network,
+                         [this](int node) { log << QStringLiteral("<mpdu %1>").arg(node); });
+        QObject::connect(&network, &TalvenNetwork::cycleFinished, &network,
+                         [this] { log << QStringLiteral("<cycle finished>"); });
+    }
+
+    // Reception `offset` ms after the last beacon, in the engine's unsigned time base.
+    void receive(qint64 offset, const QByteArray &frame)
+    {
+        driver->deliver(uint32_t(network.beaconTime() + offset), frame);
+    }
+
+    TalvenNetwork network;
+    RecordingDriver *driver;
+    QStringList log;
+};
+
+} // namespace
+
+class TestTalvenNetwork : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answersToItsMetaObjectNames()
+    {
+        TalvenNetwork network;
+        QCOMPARE(network.metaObject()->className(), "TalvenNetwork");
+        QCOMPARE(network.qt_metacast("QEventTimeslotWidgetDatasource"),
+                 static_cast<QEventTimeslotWidgetDatasource *>(&network));
+        QCOMPARE(network.qt_metacast("MultiPdu::DecomposeDelegate"),
+                 static_cast<MultiPdu::DecomposeDelegate *>(&network));
+    }
+
+    void beaconBytes_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<quint32>("mask");
+        QTest::addColumn<QByteArray>("tail"); // interval, slot duration, mask
+
+        QTest::newRow("start-up defaults, all groups")
+                << 2013 << 50 << quint32(0xFFFF) << bytes("dd0700 3200 ffff");
+        QTest::newRow("groups above 15 and slot bits above 16 never reach the frame")
+                << 0xABCDEF << 70000 << quint32(0xFFFF0011) << bytes("efcdab 7011 1100");
+        QTest::newRow("negative interval is sent as 0, the cycle still ends")
+                << -5 << 50 << quint32(0) << bytes("000000 3200 0000");
+    }
+
+    void beaconBytes()
+    {
+        QFETCH(int, interval);
+        QFETCH(int, slot);
+        QFETCH(quint32, mask);
+        QFETCH(QByteArray, tail);
+
+        Bench bench;
+        int sentBeforeSignal = -1;
+        connect(&bench.network, &TalvenNetwork::beaconSend, this,
+                [&] { sentBeforeSignal = bench.driver->transmitted.size(); });
+        const int before = now();
+        bench.network.sendBeacon(interval, slot, mask);
+        const int after = now();
+
+        QCOMPARE(sentBeforeSignal, 0);
+        QCOMPARE(bench.driver->transmitted.size(), 1);
+        const QByteArray beacon = bench.driver->transmitted.first();
+        QCOMPARE(beacon.left(6), bytes("c7c7c7c7 0c 00"));
+        QCOMPARE(beacon.mid(10), tail);
+        const int time = qFromLittleEndian<qint32>(beacon.constData() + 6);
+        QCOMPARE(bench.network.beaconTime(), time);
+        // Midnight may fall between the two readings.
+        QVERIFY2(before <= after ? before <= time && time <= after
+                                 : time >= before || time <= after,
+                 qPrintable(QStringLiteral("%1 not in %2..%3").arg(time).arg(before).arg(after)));
+        if (interval < 0)
+            QTRY_COMPARE_WITH_TIMEOUT(bench.log, QStringList{"<cycle finished>"}, 10000);
+    }
+
+    void refusesBeaconWhileCycleRuns()
+    {
+        Bench bench;
+        QSignalSpy started(&bench.network, &TalvenNetwork::beaconSend);
+        bench.network.sendBeacon(60000, 50, 0xFFFF);
+        const int firstBeaconTime = bench.network.beaconTime();
+        // The clock has to move on, or an accepted second beacon could not be told by its time.
+        QVERIFY(QTest::qWaitFor([&] { return now() != firstBeaconTime; }, 5000));
+
+        bench.network.sendBeacon(60000, 10, 0x1);
+
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(bench.driver->transmitted.size(), 1);
+        QCOMPARE(bench.network.beaconTime(), firstBeaconTime);
+        // 100 ms is node 0's upper bound with the first beacon's slots, but late with the second's.
+        bench.receive(100, mpdu(0, 0));
+        QCOMPARE(bench.log, QStringList{"<mpdu 0>"});
+    }
+
+    // Silent nodes are charged and reported by ascending id, then the cycle is over.
+    void cycleEnd()
+    {
+        Bench bench;
+        for (int id : {12, 3, 7, 0})
+            bench.network.nodeFor(uint8_t(id));
+        QElapsedTimer clock;
+        clock.start();
+        bench.network.sendBeacon(80, 10, 0);
+        bench.receive(40, mpdu(3, 0));
+
+        const QString silent("No MPDU as a response to the beacon from %1");
+        QTRY_COMPARE_WITH_TIMEOUT(bench.log,
+                                  (QStringList{"<mpdu 3>", silent.arg(0), silent.arg(7),
+                                               silent.arg(12), "<cycle finished>"}),
+                                  10000);
+        QVERIFY2(clock.elapsed() >= 80, qPrintable(QString::number(clock.elapsed())));
+        const QString charged("%1 silent, delay 0, 1 errors, joystick 1, (0, 0, 0)");
+        QCOMPARE(records(bench.network),
+                 QStringList({charged.arg(0),
+                              "3 answered in slot, delay 40, 0 errors, joystick 1, (0, 0, 0)",
+                              charged.arg(7), charged.arg(12)})
+                         .join("; "));
+    }
+
+    // A second MPDU is judged again but never clears the in-slot mark; the next beacon, sent from
+    // the cycle end's report as continuous mode does, keeps only counts and decoded values.
+    void nodeAcrossCycles()
+    {
+        Bench bench;
+        bench.network.sendBeacon(30, 50, 0xFFFF);
+        bench.receive(100, mpdu(1, 3, "16 e803 18fc 0000  c1 04  00"));
+        bench.receive(200, mpdu(1, 0));
+        QCOMPARE(records(bench.network),
+                 "1 answered in slot, delay 200, 2 errors, joystick 4, (1000, -1000, 0)");
+        connect(&bench.network, &TalvenNetwork::cycleFinished, this,
+                [&] { bench.network.sendBeacon(60000, 50, 0xFFFF); });
+
+        QTRY_COMPARE_WITH_TIMEOUT(bench.driver->transmitted.size(), 2, 10000);
+        QCOMPARE(records(bench.network),
+                 "1 silent, delay -1, 2 errors, joystick 4, (1000, -1000, 0)");
+    }
+
+    // Whenever a driver goes, its handler goes first: a driver may read its link while it closes,
+    // and that must not reach the engine.
+    void driverLifecycle()
+    {
+        RecordingDriver::Probe first, last;
+        auto bench = std::make_unique<Bench>(&first);
+        QSignalSpy lines(&bench->network, &TalvenNetwork::error);
+        QSignalSpy received(&bench->network, &TalvenNetwork::receivedMpdu);
+        bench->driver->frameOnDestruction = mpdu(9, 0);
+        bench->network.setNetworkInterfaceDriver(bench->driver);
+        QVERIFY(!first.destroyed);
+        bench->network.setNetworkInterfaceDriver(nullptr);
+        QVERIFY(first.destroyed);
+        bench->network.sendBeacon(60000, 50, 0);
+
+        auto *driver = new RecordingDriver(&last);
+        bench->network.setNetworkInterfaceDriver(driver);
+        QVERIFY(driver->deliver(0, QByteArray()));
+        driver->frameOnDestruction = mpdu(2, 1, "c1 04");
+        bench.reset();
+
+        QVERIFY(last.destroyed);
+        QCOMPARE(lines.count(), 1); // the empty frame handed over on purpose
+        QCOMPARE(received.count(), 0);
+    }
+
+    void reception_data()
+    {
+        QTest::addColumn<int>("slot"); // 0: no cycle runs
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QString>("records");
+
+        const QString early("Received MPDU from sensor 3 to early: %1 ms (Should be between 200 "
+                            "and 250 ms)");
+        const QString late("Received MPDU from sensor 3 to late: %1 ms (Should be between 200 "
+                           "and 250 ms)");
+        const QString format("MPDU Format error detected at ePDU %1 at position %2 of node's' 5 "
+                             "response.");
+        const QString invalid("Invalid data for %1 from node 5 [%2]");
+        const QString node3("3 answered%1, delay %2, %3 errors, joystick 1, (0, 0, 0)");
+        const QString node5("5 answered in slot, delay 300, %1 errors, joystick %2, (%3)");
+        const QString still("0, 0, 0");
+        const QString sample("1000, -1000, 0");
+        const QStringList judged{"<mpdu 3>"};
+        const auto row = [](const char *name, qint64 offset, const QByteArray &frame,
+                            const QStringList &log, const QString &records) {
+            QTest::newRow(name) << 50 << offset << frame << log << records;
+        };
+
+        row("echo of a beacon", 100, bytes("c7c7c7c7 0c 00 02010000 e80300 1e00 1100"),
+            {"Received Beacon frame: c7 c7 c7 c7 0c 00 02 01 00 00 e8 03 00 1e 00 11 00 "}, "");
+        row("one byte short of a type", 100, bytes("e2e2e2e2 00"),
+            {"Received invalid frame: e2 e2 e2 e2 00 "}, "");
+        // The invalid SV group would cost an error if the MPDU were decoded.
+        QTest::newRow("MPDU of a new node outside any cycle")
+                << 0 << qint64(500) << mpdu(9, 1, "0a 0102")
+                << QStringList{"Received MPDU from sensor 9 outside any cycle!"}
+                << "9 silent, delay 0, 0 errors, joystick 1, (0, 0, 0)";
+        QTest::newRow("slot over 16 bits judged in full")
+                << 70000 << qint64(70000) << mpdu(0, 0) << QStringList{"<mpdu 0>"}
+                << "0 answered in slot, delay 4464, 0 errors, joystick 1, (0, 0, 0)";
+
+        row("lower bound is inside", 200, mpdu(3, 0), judged, node3.arg(" in slot", "200", "0"));
+        row("upper bound is inside", 250, mpdu(3, 0), judged, node3.arg(" in slot", "250", "0"));
+        row("one ms early", 199, mpdu(3, 0), {early.arg(199), "<mpdu 3>"},
+            node3.arg("", "199", "1"));
+        row("one ms late", 251, mpdu(3, 0), {late.arg(251), "<mpdu 3>"}, node3.arg("", "251", "1"));
+        row("stamped 5 ms before the beacon wraps around", -5, mpdu(3, 0),
+            {late.arg(4294967291u), "<mpdu 3>"}, node3.arg("", "-5", "1"));
+
+        row("accelerometer sample", 300, mpdu(5, 1, "16 e803 18fc 0000"), {"<mpdu 5>"},
+            node5.arg("0", "1", sample));
+        row("accelerometer one byte short", 300, mpdu(5, 1, "15 0102030405"),
+            {invalid.arg("SV group 2", "0102030405"), "<mpdu 5>"}, node5.arg("1", "1", still));
+        row("accelerometer one byte over", 300, mpdu(5, 1, "17 01020304050607"),
+            {invalid.arg("SV group 2", "01020304050607"), "<mpdu 5>"}, node5.arg("1", "1", still));
+        row("six bytes of another group", 300, mpdu(5, 1, "1e e803 18fc 0000"),
+            {invalid.arg("SV group 3", "e80318fc0000"), "<mpdu 5>"}, node5.arg("1", "1", still));
+        row("empty SV group 15 of node 127", 6400, mpdu(127, 1, "78"),
+            {"Invalid data for SV group 15 from node 127 []", "<mpdu 127>"},
+            "127 answered in slot, delay 6400, 1 errors, joystick 1, (0, 0, 0)");
+        row("joystick state", 300, mpdu(5, 1, "c1 04"), {"<mpdu 5>"}, node5.arg("0", "4", still));
+        row("joystick with two bytes", 300, mpdu(5, 1, "c2 0405"),
+            {invalid.arg("Event 8", "0405"), "<mpdu 5>"}, node5.arg("1", "1", still));
+        row("joystick without a byte", 300, mpdu(5, 1, "c0"),
+            {invalid.arg("Event 8", ""), "<mpdu 5>"}, node5.arg("1", "1", still));
+        row("one byte of event 15", 300, mpdu(5, 1, "f9 aa"),
+            {invalid.arg("Event 15", "aa"), "<mpdu 5>"}, node5.arg("1", "1", still));
+        row("every bad ePDU is charged", 300, mpdu(5, 3, "c1 02  09 ab  c9 cd"),
+            {invalid.arg("SV group 1", "ab"), invalid.arg("Event 9", "cd"), "<mpdu 5>"},
+            node5.arg("2", "2", still));
+        row("count announces a third ePDU", 300, mpdu(5, 3, "16 e803 18fc 0000  c1 04"),
+            {format.arg(2).arg(21), "<mpdu 5>"}, node5.arg("1", "4", sample));
+    }
+
+    void reception()
+    {
+        QFETCH(int, slot);
+        QFETCH(qint64, offset);
+        QFETCH(QByteArray, frame);
+        QFETCH(QStringList, log);
+        QFETCH(QString, records);
+
+        Bench bench;
+        if (slot > 0)
+            bench.network.sendBeacon(60000, slot, 0);
+        bench.receive(offset, frame);
+
+        QCOMPARE(bench.log, log);
+        QCOMPARE(::records(bench.network), records);
+    }
+
+    // The handler takes whatever a driver hands over, even a length without bytes, and decodes the
+    // driver's own bytes: a change made while it reports an ePDU reaches the next one.
+    void handlerTakesTheDriversBytes()
+    {
+        Bench bench;
+        bench.driver->deliver(123, nullptr, 0);
+        bench.driver->deliver(123, nullptr, 7);
+        QCOMPARE(bench.log, QStringList({"Received invalid frame: ", "Received invalid frame: "}));
+
+        bench.network.sendBeacon(60000, 50, 0);
+        QByteArray frame = mpdu(5, 2, "c0  c1 04");
+        connect(&bench.network, &TalvenNetwork::error, this, [&] { frame[frame.size() - 1] = 9; });
+        bench.receive(300, frame);
+        QCOMPARE(bench.network.nodes().first()->joystick, 9u);
+    }
+
+    // Clearing the list from a log line must not leave the engine writing to a deleted record.
+    void clearingFromLogLine_data()
+    {
+        QTest::addColumn<QByteArray>("frame"); // empty: the nodes stay silent
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<QStringList>("log");
+
+        const QString early("Received MPDU from sensor 3 to early: 10 ms (Should be between 200 "
+                            "and 250 ms)");
+        QTest::newRow("early MPDU, then an accelerometer sample")
+                << mpdu(3, 1, "16 e803 18fc 0000") << qint64(10) << QStringList{early, "<mpdu 3>"};
+        QTest::newRow("early MPDU, then a joystick")
+                << mpdu(3, 1, "c1 04") << qint64(10) << QStringList{early, "<mpdu 3>"};
+        QTest::newRow("bad joystick, then a format error")
+                << mpdu(3, 2, "c0") << qint64(200)
+                << QStringList{"Invalid data for Event 8 from node 3 []", "<mpdu 3>"};
+        QTest::newRow("silent nodes at the cycle end")
+                << QByteArray() << qint64(0)
+                << QStringList{"No MPDU as a response to the beacon from 3", "<cycle finished>"};
+    }
+
+    void clearingFromLogLine()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(qint64, offset);
+        QFETCH(QStringList, log);
+
+        Bench bench;
+        bench.network.nodeFor(3);
+        bench.network.nodeFor(4);
+        connect(&bench.network, &TalvenNetwork::error, &bench.network, &TalvenNetwork::clearNodes);
+        bench.network.sendBeacon(frame.isEmpty() ? 30 : 60000, 50, 0);
+        if (!frame.isEmpty())
+            bench.receive(offset, frame);
+
+        QTRY_COMPARE_WITH_TIMEOUT(bench.log, log, 10000);
+        QCOMPARE(bench.network.rowCount(), 0);
+    }
+
+    void headers()
+    {
+        TalvenNetwork network;
+        QVariantList texts;
+        for (int section = -1; section <= 5; ++section)
+            texts << network.headerData(section, Qt::Horizontal);
+        QCOMPARE(texts, (QVariantList{QVariant(), "Node ID", "MPDU cycle delay", "Status",
+                                      "Joystick", "Accelerometer", QVariant()}));
+        QVERIFY(!network.headerData(0, Qt::Vertical).isValid());
+    }
+
+    // The only row as the table shows it (value and colour per column), then the timeline marks.
+    void nodeRow_data()
+    {
+        QTest::addColumn<int>("cycle");         // 0 none, 1 running, 2 closed
+        QTest::addColumn<QByteArray>("answer"); // empty: node 3 stays silent
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<QString>("expected");
+
+        const QByteArray plain = mpdu(3, 0);
+        QTest::newRow("first seen outside a cycle")
+                << 0 << plain << qint64(0) << "3 red | - red | 0 green | 1 none | 0 0 0 none";
+        QTest::newRow("pending right after the beacon")
+                << 1 << QByteArray() << qint64(0)
+                << "3 gray | pending... gray | 0 gray | 1 none | 0 0 0 none";
+        QTest::newRow("silent for a whole cycle")
+                << 2 << QByteArray() << qint64(0) << "3 red | - red | 1 red | 1 none | 0 0 0 none";
+        QTest::newRow("in its slot with a good and a bad payload")
+                << 1 << mpdu(3, 3, "16 e803 18fc 0000  c1 04  c0") << qint64(200)
+                << "3 green | 200 ms green | 1 red | 4 none | 1000 -1000 0 none | 3 green 0.09375";
+        QTest::newRow("late") << 1 << plain << qint64(300)
+                              << "3 red | 300 ms red | 1 red | 1 none | 0 0 0 none | 3 red 0.15625";
+        QTest::newRow("so late that the delay reads as pending")
+                << 1 << plain << qint64(40000)
+                << "3 gray | pending... gray | 1 gray | 1 none | 0 0 0 none | 3 red -15.99125";
+        QTest::newRow("node 31 at its upper bound is the right end")
+                << 1 << mpdu(31, 0) << qint64(1650)
+                << "31 green | 1650 ms green | 0 green | 1 none | 0 0 0 none | 31 green 1";
+        QTest::newRow("inside the beacon's slot lies left of the axis")
+                << 1 << mpdu(0, 0) << qint64(25)
+                << "0 red | 25 ms red | 1 red | 1 none | 0 0 0 none | 0 red -0.015625";
+    }
+
+    void nodeRow()
+    {
+        QFETCH(int, cycle);
+        QFETCH(QByteArray, answer);
+        QFETCH(qint64, offset);
+        QFETCH(QString, expected);
+
+        Bench bench;
+        if (answer.isEmpty())
+            bench.network.nodeFor(3);
+        if (cycle > 0)
+            bench.network.sendBeacon(cycle == 2 ? 60 : 60000, 50, 0xFFFF);
+        if (!answer.isEmpty())
+            bench.receive(offset, answer);
+        if (cycle == 2)
+            QTRY_VERIFY_WITH_TIMEOUT(bench.log.contains("<cycle finished>"), 10000);
+
+        QCOMPARE(bench.network.rowCount(), 1);
+        const QList<int> types{QMetaType::Int, QMetaType::QString, QMetaType::UInt, QMetaType::UInt,
+                               QMetaType::QVector3D};
+        QStringList cells;
+        for (int column = 0; column < 5; ++column) {
+            const QModelIndex index = bench.network.index(0, column);
+            const QVariant value = bench.network.data(index);
+            QCOMPARE(value.userType(), types[column]);
+            QCOMPARE(bench.network.data(index, Qt::TextAlignmentRole).toInt(), 0x84);
+            const QVector3D xyz = value.value<QVector3D>();
+            cells << QStringLiteral("%1 %2").arg(
+                    column == 4 ? QString::asprintf("%g %g %g", xyz.x(), xyz.y(), xyz.z())
+                                : value.toString(),
+                    colorName(bench.network.data(index, Qt::ForegroundRole)));
+        }
+        for (const QEventTimeslotWidgetEvent &mark : bench.network.events())
+            cells << QStringLiteral("%1 %2 %3")
+                             .arg(mark.label, colorName(mark.color),
+                                  QString::number(mark.position, 'g', 10));
+        QCOMPARE(cells.join(" | "), expected);
+        QCOMPARE(bench.network.timeslotCount(), 32);
+    }
+
+    void rowChangesResetTheModel()
+    {
+        TalvenNetwork network;
+        QAbstractItemModelTester tester(&network,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy resets(&network, &QAbstractItemModel::modelReset);
+        network.nodeFor(9);
+        network.nodeFor(2);
+        network.nodeFor(9);
+        QCOMPARE(resets.count(), 2);
+        // An index kept from before the list was cleared points at no row any more.
+        const QModelIndex kept = network.index(1, 0);
+
+        network.clearNodes();
+
+        QCOMPARE(resets.count(), 3);
+        QCOMPARE(network.rowCount(), 0);
+        QVERIFY(!network.data(kept).isValid());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTalvenNetwork)
+#include "tst_talvennetwork.moc"

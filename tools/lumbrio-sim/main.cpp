@@ -5,17 +5,6 @@
 
 #include <cstdio>
 
-namespace {
-
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    // Whoever reads our output (a test, a pipe) sees each line at once.
-    std::fflush(stream);
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -27,15 +16,16 @@ int main(int argc, char *argv[])
         std::fputs(lumbrio::helpText().toLocal8Bit().constData(), stdout);
         return 0;
     case lumbrio::ParseResult::Error:
-        printLine(stderr, QStringLiteral("lumbrio-sim: %1 (see --help)").arg(error));
+        toolcli::printLine(stderr, QStringLiteral("lumbrio-sim: %1 (see --help)").arg(error));
         return 2;
     case lumbrio::ParseResult::Run:
         break;
     }
 
-    lumbrio::Simulator simulator(options, [](const QString &line) { printLine(stdout, line); });
+    lumbrio::Simulator simulator(options,
+                                 [](const QString &line) { toolcli::printLine(stdout, line); });
     if (!simulator.listen(&error)) {
-        printLine(stderr, QStringLiteral("lumbrio-sim: %1").arg(error));
+        toolcli::printLine(stderr, QStringLiteral("lumbrio-sim: %1").arg(error));
         return 1;
     }
     return app.exec();

@@ -121,30 +121,15 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
         parser.addOption(globalFaults.last());
     }
 
-    if (!parser.parse(arguments)) {
-        *error = parser.errorText();
-        return ParseResult::Error;
-    }
-    if (parser.isSet(help))
-        return ParseResult::Help;
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument '%1'")
-                         .arg(parser.positionalArguments().first());
-        return ParseResult::Error;
-    }
+    const ParseResult parsed = toolcli::parseArguments(parser, arguments, help, error);
+    if (parsed != ParseResult::Run)
+        return parsed;
 
     Options result;
     result.verbose = parser.isSet(verbose);
-    if (parser.isSet(port)) {
-        bool ok = false;
-        const uint value = parser.value(port).toUInt(&ok);
-        if (!ok || value == 0 || value > 65535) {
-            *error = QStringLiteral("--port: '%1' is not a port number from 1 to 65535")
-                             .arg(parser.value(port));
-            return ParseResult::Error;
-        }
-        result.port = quint16(value);
-    }
+    if (parser.isSet(port)
+        && !toolcli::parsePort(QStringLiteral("port"), parser.value(port), &result.port, error))
+        return ParseResult::Error;
     if (parser.isSet(seed)) {
         bool ok = false;
         result.seed = parser.value(seed).toUInt(&ok);

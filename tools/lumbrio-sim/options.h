@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/toolcli.h"
 #include "lumbrio-sim/faults.h"
 
 #include <QList>
@@ -26,7 +27,7 @@ struct Options
     QMap<int, FaultProbabilities> faults;
 };
 
-enum class ParseResult { Run, Help, Error };
+using ParseResult = toolcli::ParseResult;
 
 // Reads the arguments (the program name first). On Error, `error` holds one line of text.
 ParseResult parseOptions(const QStringList &arguments, Options *options, QString *error);

@@ -10,13 +10,6 @@
 
 namespace {
 
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    // Whoever reads our output (a test, a pipe) sees each line at once.
-    std::fflush(stream);
-}
-
 int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
@@ -52,22 +45,22 @@ int main(int argc, char *argv[])
         std::fputs(marlo::helpText().toLocal8Bit().constData(), stdout);
         return 0;
     case marlo::ParseResult::Error:
-        printLine(stderr, QStringLiteral("marlo-emu: %1 (see --help)").arg(error));
+        toolcli::printLine(stderr, QStringLiteral("marlo-emu: %1 (see --help)").arg(error));
         return 2;
     case marlo::ParseResult::Run:
         break;
     }
 
     quitOnSignals(app);
-    marlo::Board board(options, [](const QString &line) { printLine(stdout, line); });
+    marlo::Board board(options, [](const QString &line) { toolcli::printLine(stdout, line); });
     if (!board.open(&error)) {
-        printLine(stderr, QStringLiteral("marlo-emu: %1").arg(error));
+        toolcli::printLine(stderr, QStringLiteral("marlo-emu: %1").arg(error));
         return 1;
     }
     QObject::connect(&board, &marlo::Board::failed, &app, [](const QString &reason) {
-        printLine(stderr, QStringLiteral("marlo-emu: %1").arg(reason));
+        toolcli::printLine(stderr, QStringLiteral("marlo-emu: %1").arg(reason));
         QCoreApplication::exit(1);
     });
-    printLine(stdout, board.terminalPath());
+    toolcli::printLine(stdout, board.terminalPath());
     return app.exec();
 }

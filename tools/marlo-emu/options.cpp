@@ -20,29 +20,14 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
     parser.addOptions({help, port, link, noise, split, corrupt, seed, verbose});
 
-    if (!parser.parse(arguments)) {
-        *error = parser.errorText();
-        return ParseResult::Error;
-    }
-    if (parser.isSet(help))
-        return ParseResult::Help;
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument '%1'")
-                         .arg(parser.positionalArguments().first());
-        return ParseResult::Error;
-    }
+    const ParseResult parsed = toolcli::parseArguments(parser, arguments, help, error);
+    if (parsed != ParseResult::Run)
+        return parsed;
 
     Options result;
-    if (parser.isSet(port)) {
-        bool ok = false;
-        const uint value = parser.value(port).toUInt(&ok);
-        if (!ok || value == 0 || value > 65535) {
-            *error = QStringLiteral("--port: '%1' is not a port number from 1 to 65535")
-                             .arg(parser.value(port));
-            return ParseResult::Error;
-        }
-        result.port = quint16(value);
-    }
+    if (parser.isSet(port)
+        && !toolcli::parsePort(QStringLiteral("port"), parser.value(port), &result.port, error))
+        return ParseResult::Error;
     if (parser.isSet(link)) {
         result.link = parser.value(link);
         if (result.link.isEmpty()) {

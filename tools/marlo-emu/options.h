@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/toolcli.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,7 +21,7 @@ struct Options
     bool verbose = false;
 };
 
-enum class ParseResult { Run, Help, Error };
+using ParseResult = toolcli::ParseResult;
 
 ParseResult parseOptions(const QStringList &arguments, Options *options, QString *error);
 QString helpText();

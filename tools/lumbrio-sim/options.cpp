@@ -111,7 +111,7 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
     const QCommandLineOption nodes(QStringLiteral("nodes"), QString(), QStringLiteral("list"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("number"));
     const QCommandLineOption nodeFault(QStringLiteral("node-fault"), QString(),
-                                       QStringLiteral("spec"));
+                                       QStringLiteral("rule"));
     const QCommandLineOption demo(QStringLiteral("demo"), QString());
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
     parser.addOptions({help, port, nodes, seed, nodeFault, demo, verbose});

@@ -1,5 +1,6 @@
 #include "lumbrio-sim/faults.h"
 #include "lumbrio-sim/medium.h"
+#include "lumbrio-sim/options.h"
 #include "lumbrio-sim/wire.h"
 
 #include <QtTest>
@@ -179,6 +180,52 @@ private slots:
         QCOMPARE(rolls(7, 3), faults);
         if (counts.size() > 1)
             QVERIFY(rolls(8, 3) != faults && rolls(7, 4) != faults);
+    }
+
+    // What a command line makes of one node: its fault probabilities, or the error.
+    void options_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("node");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("healthy by default") << "" << 7 << "";
+        QTest::newRow("global value") << "--late 0.5" << 2 << "late=0.5";
+        QTest::newRow("per-node value wins")
+                << "--late 0.5 --node-fault 2-3:late=1" << 3 << "late=1";
+        QTest::newRow("demo preset") << "--demo --nodes 5" << 5
+                                     << "silent=0.03 late=0.3 early=0.02 wrong-size=0.02 "
+                                        "unknown-epdu=0.02 broken-structure=0.01";
+        QTest::newRow("option over the preset") << "--demo --early 0 --node-fault 5:late=0" << 5
+                                                << "silent=0.03 wrong-size=0.02 "
+                                                   "unknown-epdu=0.02 broken-structure=0.01";
+        QTest::newRow("node out of range") << "--nodes 0-128" << 0 << "error";
+        QTest::newRow("port out of range") << "--port 65536" << 0 << "error";
+        QTest::newRow("fault for a node not simulated") << "--node-fault 9:late=1" << 0 << "error";
+        QTest::newRow("more than certain") << "--silent 0.6 --late 0.6" << 0 << "error";
+        QTest::newRow("not a probability") << "--late x" << 0 << "error";
+    }
+
+    void options()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(int, node);
+        QFETCH(QString, outcome);
+        Options options;
+        QString error;
+        const QStringList words
+                = QStringList{"lumbrio-sim"} + arguments.split(' ', Qt::SkipEmptyParts);
+        if (parseOptions(words, &options, &error) != ParseResult::Run) {
+            QCOMPARE(QStringLiteral("error"), outcome);
+            QVERIFY(!error.isEmpty() && !error.contains('\n'));
+            return;
+        }
+        QVERIFY2(options.faults.contains(node), qPrintable(error));
+        QStringList faults;
+        for (Fault fault : faultKinds()) {
+            if (options.faults[node][fault] > 0)
+                faults << faultName(fault) + '=' + QString::number(options.faults[node][fault]);
+        }
+        QCOMPARE(faults.join(' '), outcome);
     }
 };
 

@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QSerialPortInfo>
 #include <QString>
+#include <QtEndian>
 
 #include <cstring>
 
@@ -189,9 +190,7 @@ void MarloSerialDriver::handleFrame(uint8_t checksum)
     if (payloadSize_ < kFrameHeaderLength + kTimeLength)
         return;
 
-    uint32_t receptionTime = 0;
-    for (size_t i = 0; i < kTimeLength; ++i)
-        receptionTime |= uint32_t(payload_[kFrameHeaderLength + i]) << (8 * i);
+    const uint32_t receptionTime = qFromLittleEndian<quint32>(payload_ + kFrameHeaderLength);
     const size_t frameLength = payloadSize_ - kTimeLength;
     std::memmove(payload_ + kFrameHeaderLength, payload_ + kFrameHeaderLength + kTimeLength,
                  frameLength - kFrameHeaderLength);

@@ -5,6 +5,7 @@
 #include <QTime>
 #include <QTimerEvent>
 #include <QVector3D>
+#include <QtEndian>
 
 #include <algorithm>
 
@@ -23,7 +24,7 @@ const uint8_t kNoBytes = 0;
 
 float littleEndianInt16(const uint8_t *at)
 {
-    return static_cast<int16_t>(static_cast<uint16_t>(at[0] | (at[1] << 8)));
+    return qFromLittleEndian<qint16>(at);
 }
 
 QString payloadHex(const ardo::SharedBuffer<uint8_t> &payload)
@@ -210,23 +211,16 @@ void TalvenNetwork::receiveMpdu(const talven::Frame &frame, uint32_t receptionTi
     const uint32_t lower = (id + 1u) * slotDuration_;
     const uint32_t upper = (id + 2u) * slotDuration_;
 
-    bool judgedInSlot = false;
-    if (d < lower) {
-        emit error(QStringLiteral("Received MPDU from sensor %1 to early: %2 ms (Should be between "
-                                  "%3 and %4 ms)")
-                           .arg(int(id))
-                           .arg(d)
-                           .arg(lower)
-                           .arg(upper));
-    } else if (d > upper) {
-        emit error(QStringLiteral("Received MPDU from sensor %1 to late: %2 ms (Should be between "
-                                  "%3 and %4 ms)")
-                           .arg(int(id))
-                           .arg(d)
-                           .arg(lower)
-                           .arg(upper));
-    } else {
-        judgedInSlot = true;
+    const bool judgedInSlot = lower <= d && d <= upper;
+    if (!judgedInSlot) {
+        emit error(
+                QStringLiteral("Received MPDU from sensor %1 %2: %3 ms (Should be between %4 and "
+                               "%5 ms)")
+                        .arg(int(id))
+                        .arg(d < lower ? QStringLiteral("to early") : QStringLiteral("to late"))
+                        .arg(d)
+                        .arg(lower)
+                        .arg(upper));
     }
 
     // The slots connected to `error` may have cleared the node list meanwhile.

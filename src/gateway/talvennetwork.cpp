@@ -61,7 +61,10 @@ QString delayText(int16_t delay)
 
 } // namespace
 
-TalvenNetwork::TalvenNetwork() = default;
+TalvenNetwork::TalvenNetwork()
+{
+    observers_.append(&statistics_);
+}
 
 TalvenNetwork::~TalvenNetwork()
 {
@@ -96,6 +99,8 @@ void TalvenNetwork::sendBeacon(int cycleInterval, int slotDuration, quint32 svGr
     // A negative interval would leave the timer unstarted and the engine stuck in its cycle.
     const int interval = std::max(cycleInterval, 0);
     slotDuration_ = static_cast<uint32_t>(slotDuration);
+    svGroupMask_ = static_cast<uint16_t>(svGroupMask);
+    cycle_ += 1;
     for (NodeState *node : qAsConst(nodes_)) {
         node->answered = false;
         node->delay = -1;
@@ -110,10 +115,19 @@ void TalvenNetwork::sendBeacon(int cycleInterval, int slotDuration, quint32 svGr
     beacon.setCycleInterval(static_cast<uint32_t>(interval));
     beacon.setSlotDuration(static_cast<uint16_t>(slotDuration));
     beacon.setSvGroupMask(svGroupMask);
-    if (driver_)
-        *driver_ << beacon;
+    const bool transmitted = driver_ && driver_->transmit(beacon.data(), beacon.length());
 
     cycleTimerId_ = startTimer(interval, Qt::PreciseTimer);
+
+    verdict::Beacon report;
+    report.cycle = cycle_;
+    report.beaconTime = static_cast<uint32_t>(beaconTime_);
+    report.cycleInterval = static_cast<uint32_t>(interval);
+    report.slotDuration = slotDuration_;
+    report.svGroupMask = svGroupMask_;
+    report.transmitted = transmitted;
+    report.frame = QByteArray(reinterpret_cast<const char *>(beacon.data()), int(beacon.length()));
+    tellObservers([&](verdict::Observer *o) { o->beaconSent(report); });
 }
 
 void TalvenNetwork::clearNodes()
@@ -121,6 +135,7 @@ void TalvenNetwork::clearNodes()
     beginResetModel();
     deleteNodes();
     endResetModel();
+    tellObservers([](verdict::Observer *o) { o->nodesCleared(); });
 }
 
 int TalvenNetwork::beaconTime() const
@@ -149,6 +164,39 @@ const QList<NodeState *> &TalvenNetwork::nodes() const
     return nodes_;
 }
 
+void TalvenNetwork::addObserver(verdict::Observer *observer)
+{
+    if (observer && !observers_.contains(observer))
+        observers_.append(observer);
+}
+
+void TalvenNetwork::removeObserver(verdict::Observer *observer)
+{
+    if (observer != &statistics_)
+        observers_.removeAll(observer);
+}
+
+const RunStatistics &TalvenNetwork::statistics() const
+{
+    return statistics_;
+}
+
+verdict::CycleNumber TalvenNetwork::cycle() const
+{
+    return cycle_;
+}
+
+// By index on a copy: an observer may remove itself (or another) while it is told.
+template<typename Report>
+void TalvenNetwork::tellObservers(Report report)
+{
+    const QVector<verdict::Observer *> observers = observers_;
+    for (verdict::Observer *observer : observers) {
+        if (observers_.contains(observer))
+            report(observer);
+    }
+}
+
 void TalvenNetwork::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() != cycleTimerId_)
@@ -164,10 +212,14 @@ void TalvenNetwork::timerEvent(QTimerEvent *event)
             continue;
         node->errorCount += 1;
         node->delay = 0;
+        const uint8_t id = node->id;
         emit error(QStringLiteral("No MPDU as a response to the beacon from ")
-                   + QString::number(node->id));
+                   + QString::number(id));
+        const verdict::Silent silent{cycle_, static_cast<uint32_t>(beaconTime_), id};
+        tellObservers([&](verdict::Observer *o) { o->nodeSilent(silent); });
     }
 
+    tellObservers([this](verdict::Observer *o) { o->cycleClosed(cycle_); });
     emit cycleFinished();
 }
 
@@ -180,36 +232,56 @@ void TalvenNetwork::receive(uint32_t receptionTime, const uint8_t *data, size_t 
     }
     const talven::Frame frame(ardo::SharedBuffer<uint8_t>::proxy(data, length));
 
+    verdict::Frame report;
+    report.cycle = cycle_;
+    report.receptionTime = receptionTime;
+    report.bytes = data;
+    report.length = length;
+
     switch (frame.type()) {
     case talven::FrameType::Beacon:
+        report.kind = verdict::FrameKind::Beacon;
         emit error(QStringLiteral("Received Beacon frame: %1")
                            .arg(QString::fromLatin1(frame.toHexString())));
+        tellObservers([&](verdict::Observer *o) { o->frameJudged(report); });
         break;
     case talven::FrameType::Invalid:
+        report.kind = verdict::FrameKind::Invalid;
         emit error(QStringLiteral("Received invalid frame: %1")
                            .arg(QString::fromLatin1(frame.toHexString())));
+        tellObservers([&](verdict::Observer *o) { o->frameJudged(report); });
         break;
     case talven::FrameType::Mpdu:
-        receiveMpdu(frame, receptionTime);
+        report.kind = verdict::FrameKind::Mpdu;
+        receiveMpdu(frame, report);
         break;
     }
 }
 
-void TalvenNetwork::receiveMpdu(const talven::Frame &frame, uint32_t receptionTime)
+void TalvenNetwork::receiveMpdu(const talven::Frame &frame, verdict::Frame &report)
 {
     const MultiPdu mpdu(frame);
     const uint8_t id = mpdu.sourceId();
+    report.node = id;
     currentNode_ = nodeFor(id);
 
     if (cycleTimerId_ == -1) {
         emit error(QStringLiteral("Received MPDU from sensor %1 outside any cycle!").arg(int(id)));
+        report.timing = verdict::Timing::OutsideCycle;
+        tellObservers([&](verdict::Observer *o) { o->frameJudged(report); });
         return;
     }
 
     // Meant to wrap: an MPDU stamped before the beacon shows as very late.
-    const uint32_t d = receptionTime - static_cast<uint32_t>(beaconTime_);
+    const uint32_t d = report.receptionTime - static_cast<uint32_t>(beaconTime_);
     const uint32_t lower = (id + 1u) * slotDuration_;
     const uint32_t upper = (id + 2u) * slotDuration_;
+    report.beaconTime = static_cast<uint32_t>(beaconTime_);
+    report.delay = d;
+    report.slotLower = lower;
+    report.slotUpper = upper;
+    report.timing = d < lower ? verdict::Timing::Early
+                              : (d > upper ? verdict::Timing::Late : verdict::Timing::InSlot);
 
     const bool judgedInSlot = lower <= d && d <= upper;
     if (!judgedInSlot) {
@@ -233,13 +305,18 @@ void TalvenNetwork::receiveMpdu(const talven::Frame &frame, uint32_t receptionTi
         currentNode_->delay = static_cast<int16_t>(d);
     }
 
+    judging_ = &report;
     mpdu.decompose(*this);
+    judging_ = nullptr;
+    tellObservers([&](verdict::Observer *o) { o->frameJudged(report); });
     emit receivedMpdu(id);
 }
 
 void TalvenNetwork::onSvGroup(const MultiPdu &mpdu, uint8_t group,
                               const ardo::SharedBuffer<uint8_t> &payload)
 {
+    if (group < 16 && judging_)
+        judging_->svGroups |= uint16_t(1u << group);
     if (!currentNode_)
         return;
 
@@ -252,6 +329,7 @@ void TalvenNetwork::onSvGroup(const MultiPdu &mpdu, uint8_t group,
     }
 
     currentNode_->errorCount += 1;
+    noteFault(verdict::FaultKind::InvalidSvGroup, group, payload);
     emit error(QStringLiteral("Invalid data for SV group %1 from node %2 [%3]")
                        .arg(int(group))
                        .arg(int(mpdu.sourceId()))
@@ -270,6 +348,7 @@ void TalvenNetwork::onEvent(const MultiPdu &mpdu, uint16_t eventId,
     }
 
     currentNode_->errorCount += 1;
+    noteFault(verdict::FaultKind::InvalidEvent, eventId, payload);
     emit error(QStringLiteral("Invalid data for Event %1 from node %2 [%3]")
                        .arg(int(eventId))
                        .arg(int(mpdu.sourceId()))
@@ -282,6 +361,7 @@ void TalvenNetwork::onFormatError(const MultiPdu &mpdu, size_t ePduIndex, size_t
         return;
 
     currentNode_->errorCount += 1;
+    noteFault(verdict::FaultKind::FormatError, 0, {}, ePduIndex, position);
     emit error(QStringLiteral("MPDU Format error detected at ePDU %1 at position %2 of node's' %3 "
                               "response.")
                        .arg(qulonglong(ePduIndex))
@@ -366,6 +446,22 @@ QList<QEventTimeslotWidgetEvent> TalvenNetwork::events() const
         marks.append(mark);
     }
     return marks;
+}
+
+void TalvenNetwork::noteFault(verdict::FaultKind kind, uint16_t id,
+                              const ardo::SharedBuffer<uint8_t> &payload, size_t ePduIndex,
+                              size_t position)
+{
+    if (!judging_)
+        return;
+    verdict::PayloadFault fault;
+    fault.kind = kind;
+    fault.id = id;
+    fault.payload = QByteArray(reinterpret_cast<const char *>(payload.data()),
+                               static_cast<int>(payload.size()));
+    fault.ePduIndex = ePduIndex;
+    fault.position = position;
+    judging_->faults.append(fault);
 }
 
 void TalvenNetwork::deleteNodes()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "gateway/nodestate.h"
+#include "gateway/runstatistics.h"
+#include "gateway/verdict.h"
 #include "mdw/talven/frame.h"
 #include "mdw/talven/networkinterfacedriver.h"
 #include "widgets/qeventtimeslotwidgetdatasource.h"
@@ -8,6 +10,7 @@
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
+#include <QVector>
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +26,8 @@ using talven::MultiPdu;
 // Owns the driver it is given and the node records. Signals: beaconSend when a cycle starts,
 // receivedMpdu after an MPDU of a running cycle was judged and decoded, cycleFinished when the
 // cycle timer closed the cycle, error for every line of log text. Everything, including the
-// driver's receive handler, runs on the GUI thread.
+// driver's receive handler, runs on the GUI thread. Besides its log lines, it reports every
+// judgement as data to its verdict observers, first of all to its own run statistics.
 class TalvenNetwork :
     public QAbstractTableModel,
     public QEventTimeslotWidgetDatasource,
@@ -51,6 +55,14 @@ public:
     // The node records, sorted by id; owned by the engine.
     const QList<NodeState *> &nodes() const;
 
+    // Observers are not owned and must outlive the engine or be removed first.
+    void addObserver(verdict::Observer *observer);
+    void removeObserver(verdict::Observer *observer);
+    // The figures of the run since the start or the last clearNodes.
+    const RunStatistics &statistics() const;
+    // The number of the running or last cycle; 0 before the first beacon.
+    verdict::CycleNumber cycle() const;
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -77,8 +89,12 @@ protected:
 
 private:
     void receive(uint32_t receptionTime, const uint8_t *data, size_t length);
-    void receiveMpdu(const talven::Frame &frame, uint32_t receptionTime);
+    void receiveMpdu(const talven::Frame &frame, verdict::Frame &report);
     void deleteNodes();
+    void noteFault(verdict::FaultKind kind, uint16_t id, const ardo::SharedBuffer<uint8_t> &payload,
+                   size_t ePduIndex = 0, size_t position = 0);
+    template<typename Report>
+    void tellObservers(Report report);
 
     talven::NetworkInterfaceDriver *driver_ = nullptr;
     QList<NodeState *> nodes_;
@@ -86,4 +102,11 @@ private:
     int cycleTimerId_ = -1;
     NodeState *currentNode_ = nullptr;
     uint32_t slotDuration_ = 0;
+
+    RunStatistics statistics_;
+    QVector<verdict::Observer *> observers_;
+    verdict::CycleNumber cycle_ = 0;
+    uint16_t svGroupMask_ = 0;
+    // The verdict of the MPDU being decoded, collecting its payload faults.
+    verdict::Frame *judging_ = nullptr;
 };

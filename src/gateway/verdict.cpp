@@ -1,0 +1,13 @@
+#include "gateway/verdict.h"
+
+namespace verdict {
+
+Observer::~Observer() = default;
+
+void Observer::beaconSent(const Beacon &) {}
+void Observer::frameJudged(const Frame &) {}
+void Observer::nodeSilent(const Silent &) {}
+void Observer::cycleClosed(CycleNumber) {}
+void Observer::nodesCleared() {}
+
+} // namespace verdict

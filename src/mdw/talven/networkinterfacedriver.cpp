@@ -1,5 +1,7 @@
 #include "mdw/talven/networkinterfacedriver.h"
 
+#include <chrono>
+
 namespace talven {
 
 namespace {
@@ -15,6 +17,13 @@ std::vector<NetworkInterfaceDriver::Descriptor *> &registry()
 } // namespace
 
 NetworkInterfaceDriver::~NetworkInterfaceDriver() = default;
+
+int64_t NetworkInterfaceDriver::receptionWallClockNs() const
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+}
 
 NetworkInterfaceDriver::Descriptor::Descriptor()
 {

@@ -50,6 +50,11 @@ public:
     virtual uint32_t address() const = 0;
     virtual bool transmit(const uint8_t *data, size_t length) = 0;
     virtual void setReceiveHandler(ReceiveHandler handler) = 0;
+
+    // The wall clock, in nanoseconds since the epoch, when the driver took the frame now being
+    // handed to the receive handler. Meaningful only during a call of the handler; this default
+    // reads the clock now, which is right for drivers that call the handler as the bytes arrive.
+    virtual int64_t receptionWallClockNs() const;
 };
 
 } // namespace talven

@@ -25,6 +25,8 @@ int64_t NetworkInterfaceDriver::receptionWallClockNs() const
             .count();
 }
 
+void NetworkInterfaceDriver::setLinkStateHandler(LinkStateHandler) {}
+
 NetworkInterfaceDriver::Descriptor::Descriptor()
 {
     registry().push_back(this);

@@ -20,6 +20,8 @@ public:
     using ReceiveHandler
             = std::function<void(NetworkInterfaceDriver &driver, uint32_t receptionTime,
                                  const uint8_t *data, size_t length)>;
+    // Told when the link goes down (`up` false, `what` says why) and when it is back.
+    using LinkStateHandler = std::function<void(bool up, const std::string &what)>;
 
     // One selectable interface. Descriptors are created by the probers during static
     // initialisation, register themselves and live until the process ends.
@@ -55,6 +57,10 @@ public:
     // handed to the receive handler. Meaningful only during a call of the handler; this default
     // reads the clock now, which is right for drivers that call the handler as the bytes arrive.
     virtual int64_t receptionWallClockNs() const;
+
+    // Stores the callback for link losses and restorations, called on the driver's thread once
+    // per change. A driver that cannot lose its link keeps this default and never calls it.
+    virtual void setLinkStateHandler(LinkStateHandler handler);
 };
 
 } // namespace talven

@@ -1,7 +1,10 @@
 #include "lumbrio-sim/options.h"
 
+#include "ardo/version.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <algorithm>
 
@@ -121,7 +124,15 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
         parser.addOption(globalFaults.last());
     }
 
+    // Not addVersionOption(): its -v is taken by --verbose.
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    parser.addOption(version);
+
     const ParseResult parsed = toolcli::parseArguments(parser, arguments, help, error);
+    if (parsed == ParseResult::Run && parser.isSet(version)) {
+        QCoreApplication::setApplicationVersion(QStringLiteral(TALVEN_VERSION));
+        parser.showVersion(); // prints "<program> <version>" and exits with status 0
+    }
     if (parsed != ParseResult::Run)
         return parsed;
 
@@ -230,6 +241,7 @@ QString helpText()
             "                         every fault, and node 5 late in 30% of the cycles. Other\n"
             "                         options given with it override these values.\n"
             "  -v, --verbose          Print one line per frame besides one per connection.\n"
+            "  --version              Show the version and exit.\n"
             "  -h, --help             Show this help and exit.\n"
             "\n"
             "A node has at most one fault per cycle; its probabilities must add up to at most 1.\n"

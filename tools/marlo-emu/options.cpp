@@ -1,7 +1,10 @@
 #include "marlo-emu/options.h"
 
+#include "ardo/version.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 namespace marlo {
 
@@ -20,7 +23,15 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
     parser.addOptions({help, port, link, noise, split, corrupt, seed, verbose});
 
+    // Not addVersionOption(): its -v is taken by --verbose.
+    const QCommandLineOption version(QStringLiteral("version"), QString());
+    parser.addOption(version);
+
     const ParseResult parsed = toolcli::parseArguments(parser, arguments, help, error);
+    if (parsed == ParseResult::Run && parser.isSet(version)) {
+        QCoreApplication::setApplicationVersion(QStringLiteral(TALVEN_VERSION));
+        parser.showVersion(); // prints "<program> <version>" and exits with status 0
+    }
     if (parsed != ParseResult::Run)
         return parsed;
 
@@ -85,6 +96,7 @@ QString helpText()
             "  --seed <number>            seed of the noise, the splits and the corruption, so a\n"
             "                             run repeats (default 1)\n"
             "  -v, --verbose              print one line per message in either direction\n"
+            "  --version                  print the version\n"
             "  -h, --help                 print this text\n"
             "\n"
             "Exit status: 0 after SIGINT or SIGTERM, 1 when lumbrio-sim cannot be reached or\n"

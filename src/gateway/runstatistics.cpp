@@ -1,5 +1,7 @@
 #include "gateway/runstatistics.h"
 
+#include "gateway/verdicttext.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -35,8 +37,10 @@ DelaySummary NodeRunStatistics::delays() const
 {
     std::vector<double> values;
     values.reserve(samples.size());
-    for (const DelaySample &sample : samples)
-        values.push_back(sample.delay);
+    for (const CycleSample &sample : samples) {
+        if (sample.isAnswer())
+            values.push_back(sample.delay);
+    }
     return summarize(std::move(values));
 }
 
@@ -46,6 +50,21 @@ void RunStatistics::beaconSent(const verdict::Beacon &beacon)
     if (!beacon.transmitted)
         beaconsNotTransmitted_ += 1;
     lastMask_ = beacon.svGroupMask;
+    if (beaconTimes_.empty())
+        firstCycle_ = beacon.cycle;
+    // Cycles are numbered without gaps; a restart of the numbering starts the list again.
+    if (beacon.cycle != firstCycle_ + beaconTimes_.size()) {
+        firstCycle_ = beacon.cycle;
+        beaconTimes_.clear();
+    }
+    beaconTimes_.push_back(beacon.beaconTime);
+}
+
+uint32_t RunStatistics::beaconTimeOf(verdict::CycleNumber cycle) const
+{
+    if (cycle < firstCycle_ || cycle - firstCycle_ >= beaconTimes_.size())
+        return 0;
+    return beaconTimes_[size_t(cycle - firstCycle_)];
 }
 
 void RunStatistics::frameJudged(const verdict::Frame &frame)
@@ -69,33 +88,59 @@ void RunStatistics::frameJudged(const verdict::Frame &frame)
 
     expect(node, frame.cycle);
     node.answers += 1;
+    CycleSample sample;
+    sample.cycle = uint32_t(frame.cycle);
+    sample.delay = int32_t(frame.delay);
     switch (frame.timing) {
     case verdict::Timing::InSlot:
         node.inSlot += 1;
+        sample.outcome = CycleSample::InSlot;
         break;
     case verdict::Timing::Early:
         node.early += 1;
+        sample.outcome = CycleSample::Early;
         break;
     case verdict::Timing::Late:
         node.late += 1;
+        sample.outcome = CycleSample::Late;
         break;
     case verdict::Timing::OutsideCycle:
         break;
     }
     node.slotLower = frame.slotLower;
     node.slotUpper = frame.slotUpper;
-    node.samples.push_back({uint32_t(frame.cycle), int32_t(frame.delay), frame.timing});
 
     for (int group = 0; group < NodeRunStatistics::kSvGroupCount; ++group) {
         if (frame.svGroups & (1u << group))
             node.svDelivered[size_t(group)] += 1;
     }
     for (const verdict::PayloadFault &fault : frame.faults) {
-        if (fault.kind == verdict::FaultKind::FormatError)
-            node.formatErrors += 1;
-        else
+        switch (fault.kind) {
+        case verdict::FaultKind::InvalidSvGroup:
+            sample.faults |= CycleSample::InvalidSvGroup;
             node.payloadErrors += 1;
+            break;
+        case verdict::FaultKind::InvalidEvent:
+            sample.faults |= CycleSample::InvalidEvent;
+            node.payloadErrors += 1;
+            break;
+        case verdict::FaultKind::FormatError:
+            sample.faults |= CycleSample::FormatError;
+            node.formatErrors += 1;
+            break;
+        }
     }
+    node.samples.push_back(sample);
+    if (frame.timing != verdict::Timing::InSlot || !frame.faults.isEmpty())
+        noteFault(node, QStringLiteral("cycle %1: %2")
+                                .arg(frame.cycle)
+                                .arg(verdict::describeJudgement(frame)));
+}
+
+void RunStatistics::noteFault(NodeRunStatistics &node, const QString &description)
+{
+    if (node.firstFaults.size() < kFirstFaults)
+        node.firstFaults.append(description);
 }
 
 void RunStatistics::nodeSilent(const verdict::Silent &silent)
@@ -103,6 +148,11 @@ void RunStatistics::nodeSilent(const verdict::Silent &silent)
     NodeRunStatistics &node = entry(silent.node);
     expect(node, silent.cycle);
     node.silent += 1;
+    CycleSample sample;
+    sample.cycle = uint32_t(silent.cycle);
+    sample.outcome = CycleSample::Silent;
+    node.samples.push_back(sample);
+    noteFault(node, QStringLiteral("cycle %1: no MPDU").arg(silent.cycle));
 }
 
 void RunStatistics::cycleClosed(verdict::CycleNumber)

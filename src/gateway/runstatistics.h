@@ -3,19 +3,28 @@
 #include "gateway/verdict.h"
 
 #include <QList>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <vector>
 
-// One judged MPDU of a node, as kept for the run: 12 bytes each.
-struct DelaySample
+// What became of one node in one cycle: an MPDU judged in the cycle, or the node's silence.
+// 12 bytes each.
+struct CycleSample
 {
+    enum Outcome : uint8_t { InSlot, Early, Late, Silent };
+    // Bits of `faults`.
+    enum Fault : uint8_t { InvalidSvGroup = 1, InvalidEvent = 2, FormatError = 4 };
+
     uint32_t cycle = 0;
-    // Milliseconds after the beacon; negative for an MPDU stamped before its beacon.
+    // Milliseconds after the beacon; negative for an MPDU stamped before its beacon; 0 when silent.
     int32_t delay = 0;
-    verdict::Timing timing = verdict::Timing::InSlot;
+    Outcome outcome = InSlot;
+    uint8_t faults = 0;
+
+    bool isAnswer() const { return outcome != Silent; }
 };
 
 // The figures of a run of delays, exact (no bins).
@@ -50,8 +59,10 @@ struct NodeRunStatistics
     // Per SV group: cycles in which the beacon asked the node for it, MPDUs that carried it.
     std::array<uint64_t, kSvGroupCount> svRequested{};
     std::array<uint64_t, kSvGroupCount> svDelivered{};
-    // Every MPDU judged in a cycle, in arrival order.
-    std::vector<DelaySample> samples;
+    // Every MPDU judged in a cycle and every silence, in the order they were judged.
+    std::vector<CycleSample> samples;
+    // Plain-word descriptions of the node's first faults.
+    QStringList firstFaults;
     // The node's slot in the last cycle it was judged in.
     uint32_t slotLower = 0;
     uint32_t slotUpper = 0;
@@ -66,8 +77,9 @@ private:
 };
 
 // The per-node figures of a whole run, fed by the engine's verdicts. Delays are kept one by one
-// (12 bytes per MPDU: 12 MB for a million), so the percentiles are exact; a summary sorts a copy
-// of one node's delays, O(n log n). Engine thread only.
+// (12 bytes per MPDU or silence: 12 MB for a million), so the percentiles are exact; a summary
+// sorts a copy of one node's delays, O(n log n). A day of 1 s cycles with 128 nodes keeps 11 M
+// samples, 133 MB. Engine thread only.
 class RunStatistics : public verdict::Observer
 {
 public:
@@ -79,10 +91,17 @@ public:
 
     void clear();
 
+    // How many fault descriptions a node keeps.
+    static constexpr int kFirstFaults = 5;
+
     uint64_t beacons() const { return beacons_; }
     uint64_t beaconsNotTransmitted() const { return beaconsNotTransmitted_; }
     uint64_t cyclesClosed() const { return cyclesClosed_; }
     uint16_t lastSvGroupMask() const { return lastMask_; }
+    // The beacon time of every cycle from firstCycle() on.
+    const std::vector<uint32_t> &beaconTimes() const { return beaconTimes_; }
+    verdict::CycleNumber firstCycle() const { return firstCycle_; }
+    uint32_t beaconTimeOf(verdict::CycleNumber cycle) const;
     // Frames that were neither beacon nor MPDU, and beacons heard from others (or echoed).
     uint64_t invalidFrames() const { return invalidFrames_; }
     uint64_t beaconsReceived() const { return beaconsReceived_; }
@@ -95,6 +114,7 @@ public:
 private:
     NodeRunStatistics &entry(uint8_t id);
     void expect(NodeRunStatistics &node, verdict::CycleNumber cycle);
+    static void noteFault(NodeRunStatistics &node, const QString &description);
 
     std::map<uint8_t, NodeRunStatistics> nodes_;
     uint64_t beacons_ = 0;
@@ -103,6 +123,8 @@ private:
     uint64_t invalidFrames_ = 0;
     uint64_t beaconsReceived_ = 0;
     uint16_t lastMask_ = 0;
+    verdict::CycleNumber firstCycle_ = 0;
+    std::vector<uint32_t> beaconTimes_;
 };
 
 // The figures of any run of values; empty input gives an all-zero summary. Percentiles use the

@@ -1,9 +1,19 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
+    // Every size of the desktop icon, so the window manager and the task bar need not scale one.
+    QIcon icon;
+    const QDir sizes(QStringLiteral(":/icon"));
+    for (const QString &file : sizes.entryList(QDir::Files))
+        icon.addFile(sizes.filePath(file));
+    QApplication::setWindowIcon(icon);
+    // Lets Wayland compositors match the window to the installed desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.talven.testbench"));
     return runTestbench(talven::NetworkInterfaceDriver::Descriptor::availableDescriptors());
 }

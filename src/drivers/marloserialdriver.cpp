@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDebug>
+#include <QFile>
 #include <QSerialPortInfo>
 #include <QString>
 #include <QtEndian>
@@ -21,38 +22,38 @@ const char kLinkDown[] = {'\x7F', '\x01', '\x02', '\x01', '\x02', '\x7A'};
 
 constexpr int kCloseTimeoutMs = 1000;
 
-enum ReceptionState {
-    AwaitingSync = 0,
-    AwaitingType = 1,
-    AwaitingSize = 2,
-    AwaitingPayload = 3,
-    AwaitingChecksum = 4,
-};
-
 // In a FRAME payload the board puts its reception time between the common frame header and the
 // frame body.
 constexpr size_t kFrameHeaderLength = 6;
 constexpr size_t kTimeLength = 4;
 
-uint8_t readByte(QSerialPort &port)
+// What a failing port reports when its device is gone; other errors (a setting the device does
+// not support) leave the link as it is.
+bool meansLinkLost(QSerialPort::SerialPortError error)
 {
-    char byte = 0;
-    port.getChar(&byte);
-    return static_cast<uint8_t>(byte);
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError
+           || error == QSerialPort::WriteError;
 }
 
 } // namespace
 
 MarloSerialDriver::MarloSerialDriver(const std::string &portLocation)
     : portLocation_(portLocation)
-{}
+{
+    QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
+                     [this](QSerialPort::SerialPortError error) { portFailed(error); });
+    reopenTimer_.setInterval(kReopenIntervalMs);
+    QObject::connect(&reopenTimer_, &QTimer::timeout, &reopenTimer_, [this] { tryReopen(); });
+}
 
 MarloSerialDriver::~MarloSerialDriver()
 {
     // Waiting for the closing command to be written delivers pending input through readyRead:
     // nothing received from here on may reach a handler whose owner is already going away.
-    QObject::disconnect(&port_, &QSerialPort::readyRead, nullptr, nullptr);
+    QObject::disconnect(&port_, nullptr, &port_, nullptr);
     handler_ = nullptr;
+    linkHandler_ = nullptr;
+    reopenTimer_.stop();
 
     const bool wasOpen = opened_;
     opened_ = false;
@@ -60,7 +61,6 @@ MarloSerialDriver::~MarloSerialDriver()
         port_.write(kLinkDown, sizeof kLinkDown);
         port_.waitForBytesWritten(kCloseTimeoutMs);
     }
-    releasePayload();
 }
 
 std::string MarloSerialDriver::name() const
@@ -69,6 +69,15 @@ std::string MarloSerialDriver::name() const
 }
 
 bool MarloSerialDriver::open()
+{
+    if (!openPort())
+        return false;
+    opened_ = true;
+    linkUp_ = true;
+    return true;
+}
+
+bool MarloSerialDriver::openPort()
 {
     port_.setPortName(QString::fromStdString(portLocation_));
     if (!port_.open(QIODevice::ReadWrite))
@@ -81,21 +90,21 @@ bool MarloSerialDriver::open()
     port_.setFlowControl(QSerialPort::NoFlowControl);
     port_.setDataTerminalReady(true);
 
-    QObject::connect(
+    readConnection_ = QObject::connect(
             &port_, &QSerialPort::readyRead, &port_, [this] { receive(); }, Qt::DirectConnection);
 
     // Whatever the board said before we were listening belongs to no message we can place.
     port_.readAll();
     port_.clear(QSerialPort::AllDirections);
+    reader_.reset();
 
     port_.write(kLinkUp, sizeof kLinkUp);
-    opened_ = true;
     return true;
 }
 
 bool MarloSerialDriver::isOpen() const
 {
-    return opened_;
+    return opened_ && linkUp_;
 }
 
 uint32_t MarloSerialDriver::address() const
@@ -105,7 +114,7 @@ uint32_t MarloSerialDriver::address() const
 
 bool MarloSerialDriver::transmit(const uint8_t *data, size_t length)
 {
-    if (!opened_ || !port_.isOpen())
+    if (!isOpen() || !port_.isOpen())
         return false;
     if (length > kMaxTransmitLength)
         return false;
@@ -127,85 +136,90 @@ void MarloSerialDriver::setReceiveHandler(ReceiveHandler handler)
     handler_ = std::move(handler);
 }
 
-void MarloSerialDriver::receive()
+void MarloSerialDriver::setLinkStateHandler(LinkStateHandler handler)
 {
-    while (port_.bytesAvailable() > 0) {
-        switch (receptionState_) {
-        case AwaitingSync:
-            if (readByte(port_) == Msg::kSyncByte)
-                receptionState_ = AwaitingType;
-            break;
-        case AwaitingType:
-            messageType_ = readByte(port_);
-            receptionState_ = AwaitingSize;
-            break;
-        case AwaitingSize:
-            payloadSize_ = readByte(port_);
-            releasePayload();
-            payload_ = new uint8_t[payloadSize_];
-            receptionState_ = AwaitingPayload;
-            break;
-        case AwaitingPayload:
-            if (port_.bytesAvailable() < payloadSize_)
-                return;
-            port_.read(reinterpret_cast<char *>(payload_), payloadSize_);
-            receptionState_ = AwaitingChecksum;
-            break;
-        case AwaitingChecksum:
-            receptionState_ = AwaitingSync;
-            handleMessage(readByte(port_));
-            break;
-        }
-    }
+    linkHandler_ = std::move(handler);
 }
 
-void MarloSerialDriver::handleMessage(uint8_t checksum)
+void MarloSerialDriver::receive()
 {
-    switch (messageType_) {
+    const QByteArray bytes = port_.readAll();
+    reader_.feed(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()),
+                 [this](uint8_t type, const uint8_t *payload, uint8_t size, bool checksumMatches) {
+                     handleMessage(type, payload, size, checksumMatches);
+                 });
+}
+
+void MarloSerialDriver::handleMessage(uint8_t type, const uint8_t *payload, uint8_t size,
+                                      bool checksumMatches)
+{
+    switch (type) {
     case Msg::FRAME:
-        handleFrame(checksum);
+        if (checksumMatches)
+            handleFrame(payload, size);
         break;
     case Msg::DEBUG:
-        qDebug().noquote() << QString::fromUtf8(reinterpret_cast<const char *>(payload_),
-                                                payloadSize_);
+        qDebug().noquote() << QString::fromUtf8(reinterpret_cast<const char *>(payload), size);
         break;
     default:
         break;
     }
 }
 
-void MarloSerialDriver::handleFrame(uint8_t checksum)
+void MarloSerialDriver::handleFrame(const uint8_t *payload, uint8_t size)
 {
     if (!handler_)
         return;
-
-    uint8_t sum = Msg::kSyncByte + Msg::FRAME + payloadSize_;
-    for (size_t i = 0; i < payloadSize_; ++i)
-        sum += payload_[i];
-    if (checksum != uint8_t(~sum))
-        return;
-
     // Without a whole frame header and a time there is no frame to deliver, and its length
     // would wrap around below.
-    if (payloadSize_ < kFrameHeaderLength + kTimeLength)
+    if (size < kFrameHeaderLength + kTimeLength)
         return;
 
-    const uint32_t receptionTime = qFromLittleEndian<quint32>(payload_ + kFrameHeaderLength);
-    const size_t frameLength = payloadSize_ - kTimeLength;
-    std::memmove(payload_ + kFrameHeaderLength, payload_ + kFrameHeaderLength + kTimeLength,
-                 frameLength - kFrameHeaderLength);
-
+    const uint32_t receptionTime = qFromLittleEndian<quint32>(payload + kFrameHeaderLength);
     if (receptionTime == 0) {
         qDebug() << "Error: Bad reception time for received frame!";
         return;
     }
-    handler_(*this, receptionTime, payload_, frameLength);
+    uint8_t frame[255];
+    const size_t frameLength = size - kTimeLength;
+    std::memcpy(frame, payload, kFrameHeaderLength);
+    std::memcpy(frame + kFrameHeaderLength, payload + kFrameHeaderLength + kTimeLength,
+                frameLength - kFrameHeaderLength);
+    handler_(*this, receptionTime, frame, frameLength);
 }
 
-void MarloSerialDriver::releasePayload()
+void MarloSerialDriver::portFailed(QSerialPort::SerialPortError error)
 {
-    delete[] payload_;
-    payload_ = nullptr;
+    if (!linkUp_ || !meansLinkLost(error))
+        return;
+    // A dead device keeps raising errors (about a million a second): stop reading it at once.
+    // The port is closed from the event loop, because this runs inside the port's own
+    // notification handling.
+    linkUp_ = false;
+    QObject::disconnect(readConnection_);
+    const QString reason = port_.errorString();
+    QMetaObject::invokeMethod(
+            &port_,
+            [this] {
+                port_.close();
+                reader_.reset();
+            },
+            Qt::QueuedConnection);
+    reopenTimer_.start();
+    if (linkHandler_)
+        linkHandler_(false, reason.toStdString());
+}
+
+void MarloSerialDriver::tryReopen()
+{
+    if (linkUp_ || port_.isOpen() || !QFile::exists(QString::fromStdString(portLocation_)))
+        return;
+    if (!openPort())
+        return;
+    linkUp_ = true;
+    reopenTimer_.stop();
+    if (linkHandler_)
+        linkHandler_(true, std::string());
 }
 
 MarloSerialProber::InterfaceDescriptor::InterfaceDescriptor(const std::string &text,

@@ -5,6 +5,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <pty.h>
@@ -76,10 +77,16 @@ public:
         tcsetattr(slave_, TCSANOW, &settings);
         fcntl(master_, F_SETFL, O_NONBLOCK);
     }
-    ~Pty()
+    ~Pty() { hangUp(); }
+
+    // The board goes away: the driver's side of the terminal reads end of file or fails.
+    void hangUp()
     {
+        if (master_ < 0)
+            return;
         ::close(slave_);
         ::close(master_);
+        master_ = slave_ = -1;
     }
 
     bool isReady() const { return !path.empty(); }
@@ -185,6 +192,18 @@ private slots:
         row("a frame and a half waiting before the port opened are not taken", {}, {}, {},
             mpdu + mpdu.left(7));
         row("a frame while no handler is set is dropped", {}, {}, {}, {}, mpdu);
+        // A false sync byte must cost no good message, whatever size it seems to announce.
+        QByteArray thirty;
+        QStringList thirtyDelivered;
+        for (int i = 0; i < 30; ++i) {
+            thirty += mpdu;
+            thirtyDelivered << mpduDelivered;
+        }
+        row("stray sync byte before 30 frames: none lost", {hex("7f") + thirty}, thirtyDelivered);
+        row("stray sync and frame type before 30 frames: none lost", {hex("7f 03") + thirty},
+            thirtyDelivered);
+        row("stray header claiming 255 bytes before 30 frames: none lost",
+            {hex("7f 03 ff") + thirty}, thirtyDelivered);
     }
 
     void receiving()
@@ -269,6 +288,52 @@ private slots:
         const QByteArray expected = kLinkUp + hex("7f 02 11") + kBeacon + hex("28")
                                     + message(2, QByteArray(32, 'y')) + kLinkDown + kLinkUp;
         QCOMPARE(pty.read(expected.size()).toHex(), expected.toHex());
+    }
+
+    // The board goes away and comes back under the same path: the driver closes the dead port
+    // without spinning on it, says so once, and reopens the port with its link command.
+    void lostPortIsReportedOnceAndReopened()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("board");
+        auto pty = std::make_unique<Pty>();
+        QVERIFY2(pty->isReady(), "no pseudo-terminal");
+        QVERIFY(QFile::link(QString::fromStdString(pty->path), link));
+        MarloSerialDriver driver(link.toStdString());
+        QStringList changes;
+        driver.setLinkStateHandler([&](bool up, const std::string &what) {
+            changes << (up ? "up" : "down") + QString(what.empty() ? "" : " with a reason");
+        });
+        QVERIFY(driver.open());
+        QCOMPARE(pty->read(kLinkUp.size()), kLinkUp);
+
+        pty->hangUp();
+        QVERIFY(QFile::remove(link));
+        QTRY_COMPARE(changes, QStringList{"down with a reason"});
+        QVERIFY(!driver.isOpen());
+        QVERIFY(!driver.transmit(reinterpret_cast<const uint8_t *>(kBeacon.constData()),
+                                 size_t(kBeacon.size())));
+        // A driver that keeps polling the dead port burns the whole core meanwhile.
+        timespec before, after;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+        QTest::qWait(1000);
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+        const double cpuMs
+                = (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
+        QVERIFY2(cpuMs < 500, qPrintable(QString("%1 ms of CPU in 1000 ms").arg(cpuMs)));
+
+        pty = std::make_unique<Pty>();
+        QVERIFY(QFile::link(QString::fromStdString(pty->path), link));
+        QTRY_COMPARE_WITH_TIMEOUT(changes, (QStringList{"down with a reason", "up"}), 10000);
+        QVERIFY(driver.isOpen());
+        QCOMPARE(pty->read(kLinkUp.size()), kLinkUp);
+        QStringList delivered;
+        driver.setReceiveHandler([&](Driver &, uint32_t time, const uint8_t *data, size_t length) {
+            delivered << delivery(time,
+                                  QByteArray(reinterpret_cast<const char *>(data), int(length)));
+        });
+        QVERIFY(pty->write(frameMessage(kMpdu, 7)));
+        QTRY_COMPARE(delivered, QStringList{delivery(7, kMpdu)});
     }
 
     void proberListsPortsBeforeTheSimulator()

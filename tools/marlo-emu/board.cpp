@@ -177,9 +177,8 @@ void Board::handleFromPc(const Msg &msg)
 
 void Board::handleCommand(const Msg &msg)
 {
-    const int size = msg.payloadSize();
-    if (size != 1 && size != 2 && size != 5) {
-        sendDebug(QStringLiteral("dropped a command of %1 bytes").arg(size));
+    if (!msg.isWellFormedCommand()) {
+        sendDebug(QStringLiteral("dropped a command of %1 bytes").arg(msg.payloadSize()));
         return;
     }
     const uint8_t command = msg.command();

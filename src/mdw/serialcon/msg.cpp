@@ -128,6 +128,12 @@ bool Msg::isValid() const
            && checksum() == computeChecksum();
 }
 
+bool Msg::isWellFormedCommand() const
+{
+    const uint8_t size = payloadSize();
+    return type() == CMD && (size == 1 || size == 2 || size == 5) && holdsPayload();
+}
+
 uint8_t Msg::command() const
 {
     ARDO_ASSERT(type() == CMD, kUnit);

@@ -50,6 +50,9 @@ public:
     uint8_t computeChecksum() const;
     bool isValid() const;
 
+    // A CMD message whose payload holds a command code and an argument of 0, 1 or 4 bytes: the
+    // only ones command() and commandArgument() may be asked about. Check received bytes first.
+    bool isWellFormedCommand() const;
     uint8_t command() const;
     // No argument, one byte or four bytes (little-endian), by payload size 1, 2 or 5.
     uint32_t commandArgument() const;

@@ -39,7 +39,7 @@ QString reading(const Msg &msg)
 {
     QString text = QString::asprintf("%s type %d size %d", msg.isValid() ? "valid" : "invalid",
                                      msg.type(), msg.payloadSize());
-    if (msg.type() == Msg::CMD && QList<int>{1, 2, 5}.contains(msg.payloadSize()))
+    if (msg.isWellFormedCommand())
         text += QString::asprintf(", command %d argument %x", msg.command(), msg.commandArgument());
     if (msg.type() == Msg::BEACON) {
         phy::Address<4> to(reinterpret_cast<const uint8_t *>("\xaa\xbb\xcc\xdd"));
@@ -111,6 +111,10 @@ private slots:
         QTest::newRow("no bytes") << QByteArray() << "invalid type 0 size 0";
         QTest::newRow("four-byte argument is little-endian")
                 << hex("7f0105 0104030201 6f") << "valid type 1 size 5, command 1 argument 1020304";
+        QTest::newRow("valid command with a two-byte argument has none to read")
+                << hex("7f0103 010000 7b") << "valid type 1 size 3";
+        QTest::newRow("command claiming more bytes than held has none to read")
+                << hex("7f0105 0104 00") << "invalid type 1 size 5";
         QTest::newRow("command without argument")
                 << hex("7f010107 77") << "valid type 1 size 1, command 7 argument 0";
         QTest::newRow("beacon: top bits set, length and type bytes not read")

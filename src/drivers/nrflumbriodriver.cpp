@@ -1,10 +1,14 @@
 #include "drivers/nrflumbriodriver.h"
 
-#include <QByteArray>
 #include <QDataStream>
+#include <QTcpSocket>
 #include <QThread>
 #include <QTime>
 #include <QtEndian>
+
+#include <atomic>
+#include <chrono>
+#include <future>
 
 namespace {
 
@@ -16,7 +20,7 @@ constexpr int kConnectTimeoutMs = 5000;
 // The simulator takes the two announcements apart only when they do not arrive together.
 constexpr unsigned long kAnnouncementPauseUs = 10000;
 
-constexpr qint64 kHeaderLength = 5;
+constexpr int kHeaderLength = 5;
 constexpr qint8 kFrameMessage = 1;
 constexpr qint8 kControlMessage = 3;
 constexpr qint8 kNodeAddressParameter = 1;
@@ -25,6 +29,10 @@ constexpr qint8 kNodeNameParameter = 5;
 constexpr quint32 kFrameOverhead = 3;
 constexpr quint8 kHighPreamble = 0xAA;
 constexpr quint8 kLowPreamble = 0x55;
+// The largest frame its one-byte length field can describe (the address and length bytes plus
+// 255 more), with the preamble and checksum around it. A header that claims more is not a
+// header: waiting for its payload would stall the link for good and grow the buffer without end.
+constexpr quint32 kMaxPayloadLength = 5 + 255 + kFrameOverhead;
 
 QByteArray nodeNameMessage(const std::string &name)
 {
@@ -62,7 +70,146 @@ QByteArray frameMessage(const uint8_t *data, size_t length)
     return message;
 }
 
+bool writeWhole(QTcpSocket &socket, const QByteArray &message)
+{
+    const qint64 written = socket.write(message);
+    socket.flush();
+    return written == message.size();
+}
+
+int64_t wallClockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+}
+
 } // namespace
+
+// The thread that owns the socket: it connects and announces the driver, then reads every
+// message as it arrives and writes what transmit() hands it.
+class NrfLumbrioDriver::Reader : public QThread
+{
+public:
+    explicit Reader(NrfLumbrioDriver *driver)
+        : driver_(driver)
+        , nameMessage_(nodeNameMessage(driver->nodeName_))
+        , addressMessage_(nodeAddressMessage(driver->nodeAddress_))
+    {}
+
+    ~Reader() override
+    {
+        quit();
+        wait();
+    }
+
+    // Blocks until the connection and both announcements are made, or have failed; in that case
+    // the thread has ended.
+    bool connectAndAnnounce()
+    {
+        std::future<bool> result = announced_.get_future();
+        start();
+        return result.get();
+    }
+
+    bool linkUp() const { return linkUp_; }
+
+    void send(const QByteArray &message)
+    {
+        QTcpSocket *socket = socket_;
+        QMetaObject::invokeMethod(
+                socket,
+                [socket, message] {
+                    // The link may have gone down since transmit() looked.
+                    if (socket->isWritable())
+                        writeWhole(*socket, message);
+                },
+                Qt::QueuedConnection);
+    }
+
+protected:
+    void run() override
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("localhost"), kSimulatorPort, QIODevice::ReadWrite,
+                             QAbstractSocket::IPv4Protocol);
+        bool announced
+                = socket.waitForConnected(kConnectTimeoutMs) && writeWhole(socket, nameMessage_);
+        if (announced) {
+            QThread::usleep(kAnnouncementPauseUs);
+            announced = writeWhole(socket, addressMessage_);
+        }
+        if (!announced) {
+            socket.close();
+            announced_.set_value(false);
+            return;
+        }
+
+        QObject::connect(
+                &socket, &QTcpSocket::readyRead, &socket, [this] { readAvailable(); },
+                Qt::DirectConnection);
+        QObject::connect(&socket, &QTcpSocket::stateChanged, &socket,
+                         [this](QAbstractSocket::SocketState state) {
+                             linkUp_ = state == QAbstractSocket::ConnectedState;
+                         });
+        socket_ = &socket;
+        linkUp_ = socket.state() == QAbstractSocket::ConnectedState;
+        announced_.set_value(true);
+
+        exec();
+        linkUp_ = false;
+    }
+
+private:
+    void readAvailable()
+    {
+        // Everything read at once arrived together: one time for all of it.
+        const uint32_t receptionTime = uint32_t(QTime::currentTime().msecsSinceStartOfDay());
+        const int64_t receivedNs = wallClockNs();
+        buffer_ += socket_->readAll();
+
+        int at = 0;
+        // A lone header is not enough: a message is taken only once it has at least one more byte.
+        while (buffer_.size() - at > kHeaderLength) {
+            const char *header = buffer_.constData() + at;
+            const auto kind = static_cast<qint8>(header[0]);
+            const quint32 payloadLength = qFromBigEndian<quint32>(header + 1);
+            if (payloadLength > kMaxPayloadLength) {
+                // Not a header; the next one may start at any of the following bytes.
+                ++at;
+                continue;
+            }
+            if (buffer_.size() - at < kHeaderLength + int(payloadLength))
+                break;
+
+            const int payloadAt = at + kHeaderLength;
+            at = payloadAt + int(payloadLength);
+            if (kind != kFrameMessage || payloadLength < kFrameOverhead)
+                continue;
+
+            NrfLumbrioDriver *driver = driver_;
+            const QByteArray frame
+                    = buffer_.mid(payloadAt + 1, int(payloadLength - kFrameOverhead));
+            QMetaObject::invokeMethod(
+                    &driver->inbox_,
+                    [driver, receptionTime, receivedNs, frame] {
+                        driver->deliver(receptionTime, receivedNs, frame);
+                    },
+                    Qt::QueuedConnection);
+        }
+        buffer_.remove(0, at);
+    }
+
+    NrfLumbrioDriver *const driver_;
+    const QByteArray nameMessage_;
+    const QByteArray addressMessage_;
+    std::promise<bool> announced_;
+    // Set before the announcement is reported, so the thread that opened the driver sees it.
+    QTcpSocket *socket_ = nullptr;
+    std::atomic<bool> linkUp_{false};
+    // Never more than one incomplete message: whatever is whole is taken out at once.
+    QByteArray buffer_;
+};
 
 NrfLumbrioDriver::NrfLumbrioDriver(uint32_t nodeAddress, const std::string &nodeName)
     : opened_(false)
@@ -73,6 +220,8 @@ NrfLumbrioDriver::NrfLumbrioDriver(uint32_t nodeAddress, const std::string &node
 NrfLumbrioDriver::~NrfLumbrioDriver()
 {
     opened_ = false;
+    // The reader ends (closing the socket) before the inbox it queues frames to goes away.
+    reader_.reset();
 }
 
 std::string NrfLumbrioDriver::name() const
@@ -82,26 +231,11 @@ std::string NrfLumbrioDriver::name() const
 
 bool NrfLumbrioDriver::open()
 {
-    socket_.connectToHost(QStringLiteral("localhost"), kSimulatorPort, QIODevice::ReadWrite,
-                          QAbstractSocket::IPv4Protocol);
-    if (!socket_.waitForConnected(kConnectTimeoutMs))
-        return false;
-
-    if (!writeMessage(nodeNameMessage(nodeName_))) {
-        socket_.close();
-        return false;
-    }
-    QThread::usleep(kAnnouncementPauseUs);
-    if (!writeMessage(nodeAddressMessage(nodeAddress_))) {
-        socket_.close();
-        return false;
-    }
-
-    QObject::connect(
-            &socket_, &QTcpSocket::readyRead, &socket_, [this] { receive(); },
-            Qt::DirectConnection);
-    opened_ = true;
-    return true;
+    if (reader_)
+        return opened_;
+    reader_ = std::make_unique<Reader>(this);
+    opened_ = reader_->connectAndAnnounce();
+    return opened_;
 }
 
 bool NrfLumbrioDriver::isOpen() const
@@ -116,7 +250,10 @@ uint32_t NrfLumbrioDriver::address() const
 
 bool NrfLumbrioDriver::transmit(const uint8_t *data, size_t length)
 {
-    return writeMessage(frameMessage(data, length));
+    if (!opened_ || !reader_->linkUp())
+        return false;
+    reader_->send(frameMessage(data, length));
+    return true;
 }
 
 void NrfLumbrioDriver::setReceiveHandler(ReceiveHandler handler)
@@ -124,43 +261,20 @@ void NrfLumbrioDriver::setReceiveHandler(ReceiveHandler handler)
     handler_ = std::move(handler);
 }
 
-bool NrfLumbrioDriver::writeMessage(const QByteArray &message)
+int64_t NrfLumbrioDriver::receptionWallClockNs() const
 {
-    // A socket that is not open (never connected, or closed after the peer left) takes nothing;
-    // asking it anyway only prints a warning per message.
-    if (!socket_.isWritable())
-        return false;
-    const qint64 written = socket_.write(message);
-    socket_.flush();
-    return written == message.size();
+    return receptionWallClockNs_;
 }
 
-void NrfLumbrioDriver::receive()
+void NrfLumbrioDriver::deliver(uint32_t receptionTime, int64_t wallClockNs, const QByteArray &frame)
 {
-    // A lone header is not enough: a message is taken only once it has at least one more byte.
-    while (socket_.bytesAvailable() > kHeaderLength) {
-        char header[kHeaderLength];
-        if (socket_.peek(header, kHeaderLength) != kHeaderLength)
-            return;
-        const auto kind = static_cast<qint8>(header[0]);
-        const quint32 payloadLength = qFromBigEndian<quint32>(header + 1);
-        // Compared in 64 bits, so a length field near 2^32 waits instead of wrapping around.
-        if (socket_.bytesAvailable() < kHeaderLength + qint64(payloadLength))
-            return;
-
-        const QByteArray message = socket_.read(kHeaderLength + qint64(payloadLength));
-        if (kind != kFrameMessage || payloadLength < kFrameOverhead)
-            continue;
-
-        const uint32_t receptionTime = uint32_t(QTime::currentTime().msecsSinceStartOfDay());
-        // A copy, so a handler that replaces itself does not destroy the callable it runs in.
-        const ReceiveHandler handler = handler_;
-        if (handler) {
-            const auto *payload
-                    = reinterpret_cast<const uint8_t *>(message.constData()) + kHeaderLength;
-            handler(*this, receptionTime, payload + 1, payloadLength - kFrameOverhead);
-        }
-    }
+    // A copy, so a handler that replaces itself does not destroy the callable it runs in.
+    const ReceiveHandler handler = handler_;
+    if (!handler)
+        return;
+    receptionWallClockNs_ = wallClockNs;
+    handler(*this, receptionTime, reinterpret_cast<const uint8_t *>(frame.constData()),
+            size_t(frame.size()));
 }
 
 NrfLumbrioProber::InterfaceDescriptor::InterfaceDescriptor(const std::string &text)

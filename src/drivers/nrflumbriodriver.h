@@ -2,10 +2,12 @@
 
 #include "mdw/talven/networkinterfacedriver.h"
 
-#include <QTcpSocket>
+#include <QByteArray>
+#include <QObject>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Link to the Lumbrio virtual network simulator, a separate program listening on TCP port 8844
@@ -13,7 +15,12 @@
 // address, then exchanges frames as length-prefixed messages: a 5-byte header (kind, big-endian
 // payload length) and, for frames, a payload of preamble, frame bytes and X.25 CRC.
 // Created by NrfLumbrioProber::InterfaceDescriptor; after open() the network engine owns it.
-// Lives on the GUI thread; the receive handler is called from the socket's readyRead.
+//
+// Threads: the socket lives in a reader thread of its own, which takes the time of each message
+// the moment its bytes arrive, so that a busy engine thread cannot make a frame look late. The
+// frames, with their times, are queued to the thread that created the driver (the engine's), and
+// the receive handler is called there, in arrival order. transmit() hands its message to the
+// reader thread, which alone touches the socket.
 class NrfLumbrioDriver : public talven::NetworkInterfaceDriver
 {
 public:
@@ -28,18 +35,25 @@ public:
     bool open() override;
     bool isOpen() const override;
     uint32_t address() const override;
+    // False once the link is known to be down; otherwise the message is on its way to the socket.
     bool transmit(const uint8_t *data, size_t length) override;
     void setReceiveHandler(ReceiveHandler handler) override;
+    // Taken in the reader thread when the frame's bytes came off the socket.
+    int64_t receptionWallClockNs() const override;
 
 private:
-    bool writeMessage(const QByteArray &message);
-    void receive();
+    class Reader;
+
+    void deliver(uint32_t receptionTime, int64_t wallClockNs, const QByteArray &frame);
 
     bool opened_;
     uint32_t nodeAddress_;
     std::string nodeName_;
     ReceiveHandler handler_;
-    QTcpSocket socket_;
+    int64_t receptionWallClockNs_ = 0;
+    // Receives the reader's queued frames on the engine's thread; ends their delivery with it.
+    QObject inbox_;
+    std::unique_ptr<Reader> reader_;
 };
 
 // Offers the simulator as the one interface of its kind, whether or not it is running: that is

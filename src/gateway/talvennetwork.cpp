@@ -70,8 +70,10 @@ TalvenNetwork::~TalvenNetwork()
 {
     // A driver may still read its link while it closes (a blocking write delivers readyRead), so
     // it must not find a way back into an engine that is half gone.
-    if (driver_)
+    if (driver_) {
         driver_->setReceiveHandler(nullptr);
+        driver_->setLinkStateHandler(nullptr);
+    }
     deleteNodes();
     delete driver_;
     driver_ = nullptr;
@@ -81,6 +83,7 @@ void TalvenNetwork::setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *dr
 {
     if (driver_ && driver_ != driver) {
         driver_->setReceiveHandler(nullptr);
+        driver_->setLinkStateHandler(nullptr);
         delete driver_;
     }
     driver_ = driver;
@@ -89,6 +92,8 @@ void TalvenNetwork::setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *dr
     driver_->setReceiveHandler([this](talven::NetworkInterfaceDriver &, uint32_t receptionTime,
                                       const uint8_t *data,
                                       size_t length) { receive(receptionTime, data, length); });
+    driver_->setLinkStateHandler(
+            [this](bool up, const std::string &what) { linkChanged(up, what); });
 }
 
 void TalvenNetwork::sendBeacon(int cycleInterval, int slotDuration, quint32 svGroupMask)
@@ -101,6 +106,7 @@ void TalvenNetwork::sendBeacon(int cycleInterval, int slotDuration, quint32 svGr
     slotDuration_ = static_cast<uint32_t>(slotDuration);
     svGroupMask_ = static_cast<uint16_t>(svGroupMask);
     cycle_ += 1;
+    linkDownInCycle_ = !linkUp_;
     for (NodeState *node : qAsConst(nodes_)) {
         node->answered = false;
         node->delay = -1;
@@ -181,6 +187,31 @@ const RunStatistics &TalvenNetwork::statistics() const
     return statistics_;
 }
 
+bool TalvenNetwork::isLinkUp() const
+{
+    return linkUp_;
+}
+
+void TalvenNetwork::linkChanged(bool up, const std::string &what)
+{
+    if (up == linkUp_)
+        return;
+    linkUp_ = up;
+    if (!up)
+        linkDownInCycle_ = true;
+
+    const QString name = driver_ ? QString::fromStdString(driver_->name()) : QString();
+    const QString reason = QString::fromStdString(what);
+    if (up)
+        emit error(QStringLiteral("Connection to %1 restored").arg(name));
+    else if (reason.isEmpty())
+        emit error(QStringLiteral("Lost connection to %1").arg(name));
+    else
+        emit error(QStringLiteral("Lost connection to %1: %2").arg(name, reason));
+    tellObservers([&](verdict::Observer *o) { o->linkChanged(up, reason); });
+    emit linkStateChanged(up);
+}
+
 verdict::CycleNumber TalvenNetwork::cycle() const
 {
     return cycle_;
@@ -210,8 +241,10 @@ void TalvenNetwork::timerEvent(QTimerEvent *event)
         NodeState *node = nodes_.at(i);
         if (node->answered)
             continue;
-        node->errorCount += 1;
         node->delay = 0;
+        if (linkDownInCycle_)
+            continue;
+        node->errorCount += 1;
         const uint8_t id = node->id;
         emit error(QStringLiteral("No MPDU as a response to the beacon from ")
                    + QString::number(id));

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The meta-object names the delegate base as written in the class head below.
 using talven::MultiPdu;
@@ -25,7 +26,9 @@ using talven::MultiPdu;
 //
 // Owns the driver it is given and the node records. Signals: beaconSend when a cycle starts,
 // receivedMpdu after an MPDU of a running cycle was judged and decoded, cycleFinished when the
-// cycle timer closed the cycle, error for every line of log text. Everything, including the
+// cycle timer closed the cycle, error for every line of log text, linkStateChanged when the
+// driver's link is lost or back (a lost link is logged once; silent nodes are not charged for
+// a cycle during which the link was down). Everything, including the
 // driver's receive handler, runs on the GUI thread. Besides its log lines, it reports every
 // judgement as data to its verdict observers, first of all to its own run statistics.
 class TalvenNetwork :
@@ -60,6 +63,8 @@ public:
     void removeObserver(verdict::Observer *observer);
     // The figures of the run since the start or the last clearNodes.
     const RunStatistics &statistics() const;
+    // False from a link loss the driver reported until it reports the link back.
+    bool isLinkUp() const;
     // The number of the running or last cycle; 0 before the first beacon.
     verdict::CycleNumber cycle() const;
 
@@ -83,6 +88,8 @@ signals:
     void receivedMpdu(int nodeId);
     void cycleFinished();
     void error(QString error);
+    // The driver's link went down or is back; the log has said so first.
+    void linkStateChanged(bool up);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -91,6 +98,7 @@ private:
     void receive(uint32_t receptionTime, const uint8_t *data, size_t length);
     void receiveMpdu(const talven::Frame &frame, verdict::Frame &report);
     void deleteNodes();
+    void linkChanged(bool up, const std::string &what);
     void noteFault(verdict::FaultKind kind, uint16_t id, const ardo::SharedBuffer<uint8_t> &payload,
                    size_t ePduIndex = 0, size_t position = 0);
     template<typename Report>
@@ -109,4 +117,7 @@ private:
     uint16_t svGroupMask_ = 0;
     // The verdict of the MPDU being decoded, collecting its payload faults.
     verdict::Frame *judging_ = nullptr;
+    bool linkUp_ = true;
+    // The link was down at some time since the running cycle's beacon: its silence is no node's.
+    bool linkDownInCycle_ = false;
 };

@@ -9,5 +9,6 @@ void Observer::frameJudged(const Frame &) {}
 void Observer::nodeSilent(const Silent &) {}
 void Observer::cycleClosed(CycleNumber) {}
 void Observer::nodesCleared() {}
+void Observer::linkChanged(bool, const QString &) {}
 
 } // namespace verdict

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QVector>
 
 #include <cstddef>
@@ -99,6 +100,9 @@ public:
     virtual void cycleClosed(CycleNumber cycle);
     // The node records were forgotten (clearNodes).
     virtual void nodesCleared();
+    // The driver lost its link (`up` false; `what` is its reason, may be empty) or has it back.
+    // Told once per change. Cycles during which the link was down charge no silent node.
+    virtual void linkChanged(bool up, const QString &what);
 };
 
 } // namespace verdict

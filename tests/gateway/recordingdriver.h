@@ -42,6 +42,17 @@ public:
         return true;
     }
     void setReceiveHandler(ReceiveHandler handler) override { handler_ = std::move(handler); }
+    void setLinkStateHandler(LinkStateHandler handler) override
+    {
+        linkHandler_ = std::move(handler);
+    }
+
+    // The link goes down or comes back, as the driver would report it.
+    void setLink(bool up, const std::string &what = {})
+    {
+        if (linkHandler_)
+            linkHandler_(up, what);
+    }
 
     // Hands over the bytes themselves, not a copy; false when no handler is installed.
     bool deliver(uint32_t receptionTime, const uint8_t *data, size_t length)
@@ -64,5 +75,6 @@ public:
 private:
     Probe *probe_;
     ReceiveHandler handler_;
+    LinkStateHandler linkHandler_;
     bool open_ = false;
 };

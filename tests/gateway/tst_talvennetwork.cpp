@@ -230,6 +230,64 @@ private slots:
         QCOMPARE(received.count(), 0);
     }
 
+    // A lost link is said once and blames no node for a cycle it spoiled; once it is back, silent
+    // nodes count again. Steps: "down" (reported twice, as a driver may), "up", "beacon".
+    void linkLoss_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<int>("errors");
+
+        const QString lost = "Lost connection to Recording test link: cable pulled";
+        const QString back = "Connection to Recording test link restored";
+        const QString silent = "No MPDU as a response to the beacon from 3";
+        const QString end = "<cycle finished>";
+        QTest::newRow("lost during a cycle")
+                << QStringList{"beacon", "down"} << QStringList{lost, "<link down>", end} << 0;
+        QTest::newRow("lost before the beacon")
+                << QStringList{"down", "beacon"} << QStringList{lost, "<link down>", end} << 0;
+        QTest::newRow("back within the cycle")
+                << QStringList{"beacon", "down", "up"}
+                << QStringList{lost, "<link down>", back, "<link up>", end} << 0;
+        QTest::newRow("back before the beacon")
+                << QStringList{"down", "up", "beacon"}
+                << QStringList{lost, "<link down>", back, "<link up>", silent, end} << 1;
+    }
+
+    void linkLoss()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, log);
+        QFETCH(int, errors);
+
+        struct : verdict::Observer
+        {
+            void linkChanged(bool up, const QString &) override
+            {
+                *log << (up ? "<link up>" : "<link down>");
+            }
+            QStringList *log = nullptr;
+        } observer;
+        Bench bench;
+        observer.log = &bench.log;
+        bench.network.addObserver(&observer);
+        bench.network.nodeFor(3);
+        for (const QString &step : steps) {
+            if (step == "beacon")
+                bench.network.sendBeacon(50, 10, 0);
+            else if (step == "down")
+                bench.driver->setLink(false, "cable pulled");
+            else
+                bench.driver->setLink(true);
+            if (step != "beacon")
+                bench.driver->setLink(step == "up", "again");
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(bench.log.contains("<cycle finished>"), 10000);
+        QCOMPARE(bench.log, log);
+        QCOMPARE(bench.network.nodes().first()->errorCount, uint32_t(errors));
+        QCOMPARE(bench.network.isLinkUp(), steps.contains("up"));
+    }
+
     void reception_data()
     {
         QTest::addColumn<int>("slot"); // 0: no cycle runs

@@ -4,8 +4,10 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QTime>
+#include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -33,6 +35,11 @@ constexpr quint8 kLowPreamble = 0x55;
 // 255 more), with the preamble and checksum around it. A header that claims more is not a
 // header: waiting for its payload would stall the link for good and grow the buffer without end.
 constexpr quint32 kMaxPayloadLength = 5 + 255 + kFrameOverhead;
+
+// Reconnection: soon after the loss, then at a bounded pace, each attempt bounded in time.
+constexpr int kFirstRetryMs = 250;
+constexpr int kMaxRetryMs = 2000;
+constexpr int kAttemptTimeoutMs = 2000;
 
 QByteArray nodeNameMessage(const std::string &name)
 {
@@ -99,6 +106,7 @@ public:
 
     ~Reader() override
     {
+        stopping_ = true;
         quit();
         wait();
     }
@@ -145,18 +153,22 @@ protected:
             return;
         }
 
+        QTimer retry;
+        retry.setSingleShot(true);
+        QObject::connect(&retry, &QTimer::timeout, &socket, [this] { reconnect(); });
         QObject::connect(
                 &socket, &QTcpSocket::readyRead, &socket, [this] { readAvailable(); },
                 Qt::DirectConnection);
         QObject::connect(&socket, &QTcpSocket::stateChanged, &socket,
-                         [this](QAbstractSocket::SocketState state) {
-                             linkUp_ = state == QAbstractSocket::ConnectedState;
-                         });
+                         [this](QAbstractSocket::SocketState state) { stateChanged(state); });
         socket_ = &socket;
+        retry_ = &retry;
         linkUp_ = socket.state() == QAbstractSocket::ConnectedState;
         announced_.set_value(true);
 
         exec();
+        // The socket's own destruction changes its state: that is no lost link.
+        QObject::disconnect(&socket, nullptr, nullptr, nullptr);
         linkUp_ = false;
     }
 
@@ -168,36 +180,78 @@ private:
         const int64_t receivedNs = wallClockNs();
         buffer_ += socket_->readAll();
 
-        int at = 0;
-        // A lone header is not enough: a message is taken only once it has at least one more byte.
-        while (buffer_.size() - at > kHeaderLength) {
-            const char *header = buffer_.constData() + at;
-            const auto kind = static_cast<qint8>(header[0]);
-            const quint32 payloadLength = qFromBigEndian<quint32>(header + 1);
-            if (payloadLength > kMaxPayloadLength) {
-                // Not a header; the next one may start at any of the following bytes.
-                ++at;
-                continue;
-            }
-            if (buffer_.size() - at < kHeaderLength + int(payloadLength))
-                break;
-
-            const int payloadAt = at + kHeaderLength;
-            at = payloadAt + int(payloadLength);
-            if (kind != kFrameMessage || payloadLength < kFrameOverhead)
-                continue;
-
-            NrfLumbrioDriver *driver = driver_;
-            const QByteArray frame
-                    = buffer_.mid(payloadAt + 1, int(payloadLength - kFrameOverhead));
+        NrfLumbrioDriver *driver = driver_;
+        const int used = cutFrames(buffer_, [&](int at, int length) {
+            const QByteArray frame = buffer_.mid(at, length);
             QMetaObject::invokeMethod(
                     &driver->inbox_,
                     [driver, receptionTime, receivedNs, frame] {
                         driver->deliver(receptionTime, receivedNs, frame);
                     },
                     Qt::QueuedConnection);
+        });
+        buffer_.remove(0, used);
+    }
+
+    void stateChanged(QAbstractSocket::SocketState state)
+    {
+        if (stopping_)
+            return;
+        if (state == QAbstractSocket::ConnectedState) {
+            announceAgain();
+            return;
         }
-        buffer_.remove(0, at);
+        if (state != QAbstractSocket::UnconnectedState)
+            return;
+        // What is left belongs to a stream that has ended.
+        buffer_.clear();
+        if (linkUp_.exchange(false)) {
+            tell(false, socket_->errorString());
+            retryDelayMs_ = kFirstRetryMs;
+        }
+        retry_->start(retryDelayMs_);
+        retryDelayMs_ = std::min(2 * retryDelayMs_, kMaxRetryMs);
+    }
+
+    void reconnect()
+    {
+        const int attempt = ++attempt_;
+        socket_->connectToHost(QStringLiteral("localhost"), kSimulatorPort, QIODevice::ReadWrite,
+                               QAbstractSocket::IPv4Protocol);
+        // An unanswered attempt gives up in time, and the next one is scheduled.
+        QTimer::singleShot(kAttemptTimeoutMs, socket_, [this, attempt] {
+            if (attempt == attempt_ && socket_->state() != QAbstractSocket::ConnectedState)
+                socket_->abort();
+        });
+    }
+
+    // As open() does, without blocking: the name, a pause, then the address.
+    void announceAgain()
+    {
+        if (!writeWhole(*socket_, nameMessage_)) {
+            socket_->abort();
+            return;
+        }
+        QTimer::singleShot(kAnnouncementPauseUs / 1000, socket_, [this] {
+            if (socket_->state() != QAbstractSocket::ConnectedState)
+                return;
+            if (!writeWhole(*socket_, addressMessage_)) {
+                socket_->abort();
+                return;
+            }
+            retryDelayMs_ = kFirstRetryMs;
+            linkUp_ = true;
+            tell(true, std::string());
+        });
+    }
+
+    void tell(bool up, const QString &what) { tell(up, what.toStdString()); }
+    void tell(bool up, const std::string &what)
+    {
+        NrfLumbrioDriver *driver = driver_;
+        QMetaObject::invokeMethod(
+                &driver->inbox_, [driver, up, what] { driver->linkChanged(up, what); },
+                Qt::QueuedConnection);
     }
 
     NrfLumbrioDriver *const driver_;
@@ -207,6 +261,11 @@ private:
     // Set before the announcement is reported, so the thread that opened the driver sees it.
     QTcpSocket *socket_ = nullptr;
     std::atomic<bool> linkUp_{false};
+    std::atomic<bool> stopping_{false};
+    // Reader thread only, once running:
+    QTimer *retry_ = nullptr;
+    int retryDelayMs_ = kFirstRetryMs;
+    int attempt_ = 0;
     // Never more than one incomplete message: whatever is whole is taken out at once.
     QByteArray buffer_;
 };
@@ -259,6 +318,43 @@ bool NrfLumbrioDriver::transmit(const uint8_t *data, size_t length)
 void NrfLumbrioDriver::setReceiveHandler(ReceiveHandler handler)
 {
     handler_ = std::move(handler);
+}
+
+void NrfLumbrioDriver::setLinkStateHandler(LinkStateHandler handler)
+{
+    linkHandler_ = std::move(handler);
+}
+
+void NrfLumbrioDriver::linkChanged(bool up, const std::string &what)
+{
+    const LinkStateHandler handler = linkHandler_;
+    if (handler)
+        handler(up, what);
+}
+
+int NrfLumbrioDriver::cutFrames(const QByteArray &bytes,
+                                const std::function<void(int at, int length)> &frame)
+{
+    int at = 0;
+    // A lone header is not enough: a message is taken only once it has at least one more byte.
+    while (bytes.size() - at > kHeaderLength) {
+        const char *header = bytes.constData() + at;
+        const auto kind = static_cast<qint8>(header[0]);
+        const quint32 payloadLength = qFromBigEndian<quint32>(header + 1);
+        if (payloadLength > kMaxPayloadLength) {
+            // Not a header; the next one may start at any of the following bytes.
+            ++at;
+            continue;
+        }
+        if (bytes.size() - at < kHeaderLength + int(payloadLength))
+            break;
+
+        const int payloadAt = at + kHeaderLength;
+        at = payloadAt + int(payloadLength);
+        if (kind == kFrameMessage && payloadLength >= kFrameOverhead)
+            frame(payloadAt + 1, int(payloadLength - kFrameOverhead));
+    }
+    return at;
 }
 
 int64_t NrfLumbrioDriver::receptionWallClockNs() const

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,10 @@
 // frames, with their times, are queued to the thread that created the driver (the engine's), and
 // the receive handler is called there, in arrival order. transmit() hands its message to the
 // reader thread, which alone touches the socket.
+//
+// A lost connection is told to the link state handler (on the engine's thread); the reader then
+// tries to connect again, first after 250 ms and then at most every 2 s, and once connected it
+// announces the name and address again and tells the handler that the link is back.
 class NrfLumbrioDriver : public talven::NetworkInterfaceDriver
 {
 public:
@@ -38,18 +43,28 @@ public:
     // False once the link is known to be down; otherwise the message is on its way to the socket.
     bool transmit(const uint8_t *data, size_t length) override;
     void setReceiveHandler(ReceiveHandler handler) override;
+    void setLinkStateHandler(LinkStateHandler handler) override;
     // Taken in the reader thread when the frame's bytes came off the socket.
     int64_t receptionWallClockNs() const override;
+
+    // Cuts the simulator's messages out of a stream: calls `frame` with the position and length
+    // of the frame inside every whole frame message, in order. A header that announces more than
+    // the largest frame message is no header; the search goes on at the next byte. Returns the
+    // number of bytes used up; the rest starts a message that is not whole yet.
+    static int cutFrames(const QByteArray &bytes,
+                         const std::function<void(int at, int length)> &frame);
 
 private:
     class Reader;
 
     void deliver(uint32_t receptionTime, int64_t wallClockNs, const QByteArray &frame);
+    void linkChanged(bool up, const std::string &what);
 
     bool opened_;
     uint32_t nodeAddress_;
     std::string nodeName_;
     ReceiveHandler handler_;
+    LinkStateHandler linkHandler_;
     int64_t receptionWallClockNs_ = 0;
     // Receives the reader's queued frames on the engine's thread; ends their delivery with it.
     QObject inbox_;

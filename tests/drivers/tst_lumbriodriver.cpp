@@ -276,6 +276,43 @@ private slots:
         QCOMPARE(driver.isOpen(), open);
         QCOMPARE(driver.name(), kInterfaceName);
     }
+
+    // The simulator goes and comes back: the loss is told once however often the driver retries
+    // meanwhile, and the driver announces itself again and carries frames as before.
+    void reconnectsWhenTheSimulatorIsBack()
+    {
+        NrfLumbrioDriver driver(0xE2E2E2E2, "x");
+        QStringList changes;
+        driver.setLinkStateHandler([&](bool up, const std::string &what) {
+            changes << (up ? "up" : "down") + QString(what.empty() ? "" : " with a reason");
+        });
+        QStringList frames;
+        driver.setReceiveHandler([&](Driver &, uint32_t, const uint8_t *data, size_t length) {
+            frames << QByteArray(reinterpret_cast<const char *>(data), int(length)).toHex();
+        });
+        Simulator simulator;
+        QVERIFY2(simulator.connect(driver), qPrintable(simulator.error));
+        QByteArray announced;
+        QTRY_COMPARE((announced += simulator.peer->readAll()).toHex(), kAnnouncedX.toHex());
+
+        simulator.server.close();
+        simulator.peer->abort();
+        QTRY_COMPARE(changes, QStringList{"down with a reason"});
+        const uint8_t frame[1] = {0x7F};
+        QVERIFY(!driver.transmit(frame, 1));
+        QTest::qWait(1500);
+        QCOMPARE(changes, QStringList{"down with a reason"});
+
+        QVERIFY(simulator.server.listen(QHostAddress::LocalHost, kSimulatorPort));
+        QVERIFY(simulator.server.waitForNewConnection(10000));
+        QTcpSocket *peer = simulator.server.nextPendingConnection();
+        announced.clear();
+        QTRY_COMPARE((announced += peer->readAll()).toHex(), kAnnouncedX.toHex());
+        QTRY_COMPARE(changes, (QStringList{"down with a reason", "up"}));
+        QVERIFY(driver.transmit(frame, 1));
+        peer->write(frameMessage(kMpdu));
+        QTRY_COMPARE(frames, QStringList{kMpdu.toHex()});
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLumbrioDriver)

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "gateway/runreport.h"
 #include "mdw/talven/networkinterfacedriver.h"
 #include "widgets/marlonodetableview.h"
 #include "widgets/qeventtimeslotwidget.h"
@@ -15,6 +16,7 @@
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
+#include <QToolTip>
 
 namespace {
 
@@ -128,6 +130,19 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&network, &TalvenNetwork::beaconSend, this, &MainWindow::onBeaconSend);
     connect(&network, &TalvenNetwork::receivedMpdu, this, &MainWindow::onMpdu);
     connect(&network, &TalvenNetwork::cycleFinished, this, &MainWindow::onEndCycle);
+
+    // The run's figures: a line at the end of the main tool bar, refreshed per cycle, and a
+    // tooltip per node row. The tool bar has room for it, so no pane loses height.
+    auto *figuresSpacer = new QWidget(this);
+    figuresSpacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    mainToolBar->addWidget(figuresSpacer);
+    runFigures = new QLabel(this);
+    runFigures->setContentsMargins(0, 0, 8, 0);
+    mainToolBar->addWidget(runFigures);
+    connect(&network, &TalvenNetwork::cycleFinished, this, &MainWindow::showRunFigures);
+    connect(&network, &QAbstractItemModel::modelReset, this, &MainWindow::showRunFigures);
+    nodeTableView->viewport()->installEventFilter(this);
+    showRunFigures();
 }
 
 // The engine goes first (with it the driver, which closes its link), then the child widgets.
@@ -146,6 +161,48 @@ void MainWindow::keyPressEvent(QKeyEvent *event)
     // The engine refuses the request while a cycle runs, so the action's state is not consulted.
     if (event->key() == Qt::Key_Space)
         sendSingleBeaconAction->activate(QAction::Trigger);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip || watched != nodeTableView->viewport())
+        return QMainWindow::eventFilter(watched, event);
+    auto *help = static_cast<QHelpEvent *>(event);
+    const QString text = nodeFiguresAt(help->pos());
+    if (text.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), text, nodeTableView->viewport());
+    return true;
+}
+
+QString MainWindow::nodeFiguresAt(const QPoint &viewportPosition) const
+{
+    const int row = nodeTableView->indexAt(viewportPosition).row();
+    if (row < 0 || row >= network.nodes().size())
+        return QString();
+    const uint8_t id = network.nodes().at(row)->id;
+    const NodeRunStatistics *node = network.statistics().node(id);
+    if (!node)
+        return QStringLiteral("Node %1: not judged in a cycle yet").arg(id);
+    return QStringLiteral("Node %1 over the run\n").arg(id) + figuresText(*node).trimmed();
+}
+
+void MainWindow::showRunFigures()
+{
+    const RunStatistics &run = network.statistics();
+    uint64_t answers = 0, inSlot = 0, faults = 0;
+    for (const NodeRunStatistics *node : run.nodes()) {
+        answers += node->answers;
+        inSlot += node->inSlot;
+        faults += node->faults();
+    }
+    runFigures->setText(QStringLiteral("Run: %1 cycles, %2 nodes, %3 MPDUs, %4 in slot, %5 faults")
+                                .arg(run.cyclesClosed())
+                                .arg(run.nodes().size())
+                                .arg(answers)
+                                .arg(inSlot)
+                                .arg(faults));
 }
 
 void MainWindow::correctBeaconInterval()

@@ -7,6 +7,7 @@
 class MarloNodeTableView;
 class QEventTimeslotWidget;
 class QLedWidget;
+class QLabel;
 class QMenu;
 class QSpinBox;
 class QTextBrowser;
@@ -32,6 +33,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void sendSingleBeacon();
@@ -44,6 +46,8 @@ private slots:
 
 private:
     void correctBeaconInterval();
+    void showRunFigures();
+    QString nodeFiguresAt(const QPoint &viewportPosition) const;
 
     TalvenNetwork network;
     QEventTimeslotWidget *timeslotWidget;
@@ -56,4 +60,5 @@ private:
     QLedWidget *beaconLed;
     QLedWidget *mpduLed;
     bool continuousMode;
+    QLabel *runFigures = nullptr;
 };

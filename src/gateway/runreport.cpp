@@ -68,7 +68,9 @@ QString rangesText(const QSet<int> &numbers)
     return ranges.join(QLatin1Char(','));
 }
 
-QString figures(const NodeRunStatistics &node)
+} // namespace
+
+QString figuresText(const NodeRunStatistics &node)
 {
     const DelaySummary d = node.delays();
     return QStringLiteral(
@@ -88,8 +90,6 @@ QString figures(const NodeRunStatistics &node)
                           number(d.median), number(d.p99), number(d.max))
            + QStringLiteral("SV groups: %1\n").arg(svGroupsText(node));
 }
-
-} // namespace
 
 QList<NodeResult> nodeResults(const RunStatistics &statistics, const RunSettings &settings)
 {
@@ -303,7 +303,7 @@ bool writeJUnit(QIODevice &out, const RunStatistics &statistics, const RunSettin
             xml.writeEndElement();
         }
         if (result.statistics)
-            xml.writeTextElement(QStringLiteral("system-out"), figures(*result.statistics));
+            xml.writeTextElement(QStringLiteral("system-out"), figuresText(*result.statistics));
         xml.writeEndElement();
     }
     xml.writeEndElement();

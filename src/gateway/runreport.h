@@ -49,6 +49,9 @@ QString svGroupsText(const NodeRunStatistics &node);
 // "late 3, silent 1" for the fault kinds a node had; empty when none.
 QString faultKindsText(const NodeRunStatistics &node);
 
+// A node's counts, delay figures and SV groups in three lines of plain words.
+QString figuresText(const NodeRunStatistics &node);
+
 // A fixed-width table of every node's figures, one line per node, for a terminal.
 QString summaryTable(const RunStatistics &statistics, const RunSettings &settings);
 // One test suite, one test case per node, a failure per failing node; properties hold the settings.

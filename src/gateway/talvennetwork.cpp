@@ -268,6 +268,7 @@ void TalvenNetwork::receive(uint32_t receptionTime, const uint8_t *data, size_t 
     verdict::Frame report;
     report.cycle = cycle_;
     report.receptionTime = receptionTime;
+    report.wallClockNs = driver_ ? driver_->receptionWallClockNs() : 0;
     report.bytes = data;
     report.length = length;
 

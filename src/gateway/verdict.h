@@ -62,6 +62,8 @@ struct Frame
     FrameKind kind = FrameKind::Invalid;
     CycleNumber cycle = 0;
     uint32_t receptionTime = 0;
+    // The wall clock when the driver took the frame, nanoseconds since the epoch.
+    int64_t wallClockNs = 0;
     const uint8_t *bytes = nullptr;
     size_t length = 0;
 

@@ -62,7 +62,8 @@ QString describe(const Frame &frame)
     case FrameKind::Beacon:
         return QStringLiteral("beacon received");
     case FrameKind::Invalid:
-        return QStringLiteral("invalid frame");
+        return QStringLiteral("invalid frame: %1 bytes, too short for a frame header")
+                .arg(qulonglong(frame.length));
     case FrameKind::Mpdu:
         break;
     }

@@ -68,12 +68,21 @@ GatewayRun::GatewayRun(const RunnerOptions &options, FILE *out, FILE *progress)
 GatewayRun::~GatewayRun()
 {
     engine_.removeObserver(&buffer_);
+    engine_.removeObserver(&recorder_);
 }
 
 bool GatewayRun::start(int &exitCode)
 {
     // Report files are opened first: a run whose results cannot be kept is not worth starting.
     if (!openReport(options_.junitPath, junit_) || !openReport(options_.csvPath, csv_)) {
+        exitCode = 2;
+        return false;
+    }
+    if (!options_.pcapngPath.isEmpty()
+        && !recorder_.open(options_.pcapngPath, QCoreApplication::applicationName())) {
+        fprintf(stderr, "%s: cannot write %s: %s\n",
+                qPrintable(QCoreApplication::applicationName()), qPrintable(options_.pcapngPath),
+                qPrintable(recorder_.errorString()));
         exitCode = 2;
         return false;
     }
@@ -92,6 +101,10 @@ bool GatewayRun::start(int &exitCode)
         return false;
     }
     engine_.setNetworkInterfaceDriver(driver);
+    if (recorder_.isOpen()) {
+        recorder_.setInterface(name);
+        engine_.addObserver(&recorder_);
+    }
 
     settings_.program = QCoreApplication::applicationName();
     settings_.interfaceName = name;
@@ -239,6 +252,15 @@ bool GatewayRun::writeReports()
     if (csv_.isOpen()) {
         written = writeCsv(csv_, statistics_) && csv_.flush() && written;
         csv_.close();
+    }
+    if (recorder_.isOpen()) {
+        recorder_.close();
+        if (recorder_.hasFailed()) {
+            fprintf(stderr, "%s: the capture %s is incomplete: %s\n",
+                    qPrintable(settings_.program), qPrintable(recorder_.fileName()),
+                    qPrintable(recorder_.errorString()));
+            written = false;
+        }
     }
     if (!written)
         fprintf(stderr, "%s: a report could not be written completely\n",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/framerecorder.h"
 #include "gateway/runreport.h"
 #include "gateway/runstatistics.h"
 #include "gateway/talvennetwork.h"
@@ -71,6 +72,7 @@ private:
     RunSettings settings_;
     QFile junit_;
     QFile csv_;
+    capture::FrameRecorder recorder_;
     QElapsedTimer clock_;
     bool finished_ = false;
 };

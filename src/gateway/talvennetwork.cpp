@@ -64,6 +64,14 @@ QString delayText(int16_t delay)
 TalvenNetwork::TalvenNetwork()
 {
     observers_.append(&statistics_);
+    // The precise deadline closes the cycle through the cycle timer's own event, so that either
+    // clock ends a cycle the same way, and only once.
+    connect(&cycleDeadline_, &CycleDeadline::reached, this, [this] {
+        if (cycleTimerId_ == -1)
+            return;
+        QTimerEvent tick(cycleTimerId_);
+        timerEvent(&tick);
+    });
 }
 
 TalvenNetwork::~TalvenNetwork()
@@ -100,6 +108,8 @@ void TalvenNetwork::sendBeacon(int cycleInterval, int slotDuration, quint32 svGr
 {
     if (cycleTimerId_ != -1)
         return;
+    // The cycle starts with beaconSend, so the work of its slots does not lengthen the period.
+    const int64_t cycleStart = CycleDeadline::now();
 
     // A negative interval would leave the timer unstarted and the engine stuck in its cycle.
     const int interval = std::max(cycleInterval, 0);
@@ -124,6 +134,7 @@ void TalvenNetwork::sendBeacon(int cycleInterval, int slotDuration, quint32 svGr
     const bool transmitted = driver_ && driver_->transmit(beacon.data(), beacon.length());
 
     cycleTimerId_ = startTimer(interval, Qt::PreciseTimer);
+    cycleDeadline_.arm(cycleStart + int64_t(interval) * 1000000);
 
     verdict::Beacon report;
     report.cycle = cycle_;
@@ -235,6 +246,7 @@ void TalvenNetwork::timerEvent(QTimerEvent *event)
 
     killTimer(cycleTimerId_);
     cycleTimerId_ = -1;
+    cycleDeadline_.disarm();
 
     // By index: a slot connected to `error` may clear the list while it is walked.
     for (int i = 0; i < nodes_.size(); ++i) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "gateway/cycledeadline.h"
 #include "gateway/nodestate.h"
 #include "gateway/runstatistics.h"
 #include "gateway/verdict.h"
@@ -108,6 +109,8 @@ private:
     QList<NodeState *> nodes_;
     int beaconTime_ = 0;
     int cycleTimerId_ = -1;
+    // Ends the cycle on time; the cycle timer stays, as the state and the fallback.
+    CycleDeadline cycleDeadline_;
     NodeState *currentNode_ = nullptr;
     uint32_t slotDuration_ = 0;
 

@@ -13,7 +13,5 @@ int main(int argc, char *argv[])
     for (const QString &file : sizes.entryList(QDir::Files))
         icon.addFile(sizes.filePath(file));
     QApplication::setWindowIcon(icon);
-    // Lets Wayland compositors match the window to the installed desktop entry.
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.talven.testbench"));
     return runTestbench(talven::NetworkInterfaceDriver::Descriptor::availableDescriptors());
 }

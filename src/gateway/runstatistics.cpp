@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 DelaySummary summarize(std::vector<double> values)
 {
@@ -58,6 +59,17 @@ void RunStatistics::beaconSent(const verdict::Beacon &beacon)
         beaconTimes_.clear();
     }
     beaconTimes_.push_back(beacon.beaconTime);
+    if (settingsHistory_.empty() || settingsHistory_.back().cycleInterval != beacon.cycleInterval
+        || settingsHistory_.back().slotDuration != beacon.slotDuration)
+        settingsHistory_.push_back({beacon.cycle, beacon.cycleInterval, beacon.slotDuration});
+}
+
+uint32_t RunStatistics::slotDurationOf(verdict::CycleNumber cycle) const
+{
+    const auto after = std::upper_bound(
+            settingsHistory_.begin(), settingsHistory_.end(), cycle,
+            [](verdict::CycleNumber c, const BeaconSettings &s) { return c < s.firstCycle; });
+    return after == settingsHistory_.begin() ? 0 : std::prev(after)->slotDuration;
 }
 
 uint32_t RunStatistics::beaconTimeOf(verdict::CycleNumber cycle) const
@@ -167,7 +179,9 @@ void RunStatistics::nodesCleared()
 
 void RunStatistics::clear()
 {
+    const uint64_t generation = generation_ + 1;
     *this = RunStatistics();
+    generation_ = generation;
 }
 
 const NodeRunStatistics *RunStatistics::node(uint8_t id) const

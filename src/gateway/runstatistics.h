@@ -102,6 +102,18 @@ public:
     const std::vector<uint32_t> &beaconTimes() const { return beaconTimes_; }
     verdict::CycleNumber firstCycle() const { return firstCycle_; }
     uint32_t beaconTimeOf(verdict::CycleNumber cycle) const;
+    // The beacon's interval and slot from a cycle on: one entry per change, a few for a run.
+    struct BeaconSettings
+    {
+        verdict::CycleNumber firstCycle = 0;
+        uint32_t cycleInterval = 0;
+        uint32_t slotDuration = 0;
+    };
+    const std::vector<BeaconSettings> &settingsHistory() const { return settingsHistory_; }
+    // The slot duration of that cycle's beacon; 0 before the first beacon.
+    uint32_t slotDurationOf(verdict::CycleNumber cycle) const;
+    // Counts the clears, so that a reader keeping figures derived from these knows to start over.
+    uint64_t generation() const { return generation_; }
     // Frames that were neither beacon nor MPDU, and beacons heard from others (or echoed).
     uint64_t invalidFrames() const { return invalidFrames_; }
     uint64_t beaconsReceived() const { return beaconsReceived_; }
@@ -125,6 +137,8 @@ private:
     uint16_t lastMask_ = 0;
     verdict::CycleNumber firstCycle_ = 0;
     std::vector<uint32_t> beaconTimes_;
+    std::vector<BeaconSettings> settingsHistory_;
+    uint64_t generation_ = 0;
 };
 
 // The figures of any run of values; empty input gives an all-zero summary. Percentiles use the

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QThread>
 #include <QTime>
 #include <QtEndian>
 #include <QtTest>
@@ -106,7 +107,8 @@ private slots:
 
         QTest::newRow("marlo-emu --help")
                 << kEmulator << QStringList{"--help"} << 0
-                << "--port --link --noise --split --corrupt-checksum --seed --verbose --help";
+                << "--port --link --noise --noise-sync --split --corrupt-checksum --seed --verbose "
+                   "--help";
         QTest::newRow("marlo-emu: unknown option")
                 << kEmulator << QStringList{"--bogus"} << 2 << "bogus";
         QTest::newRow("marlo-emu: port zero")
@@ -229,6 +231,81 @@ private slots:
         QCOMPARE(emulator.readAllStandardError(),
                  QByteArray(simulatorGoes ? "marlo-emu: lumbrio-sim closed the connection\n" : ""));
         QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    // lumbrio-sim against clients that misbehave: it keeps its memory, its log and its CPU.
+    void simulatorBoundsMisbehavingClients_data()
+    {
+        QTest::addColumn<QString>("client");
+        QTest::addColumn<QString>("said");
+
+        QTest::newRow("a client that never reads is closed")
+                << "stuck"
+                << "does not read: more than 65536 bytes wait for it; closing";
+        QTest::newRow("a flood of bad checksums is logged a line a second")
+                << "bad checksums"
+                << "more since the last such line";
+        QTest::newRow("more clients than descriptors wait without spinning")
+                << "too many"
+                << "no descriptors left for more";
+    }
+
+    void simulatorBoundsMisbehavingClients()
+    {
+        QFETCH(QString, client);
+        QFETCH(QString, said);
+
+        const QString port = freePort();
+        Tool simulator("bash", QStringList{"-c", "ulimit -n 64; exec \"$0\" --nodes 0 --port $1",
+                                           kSimulator, port});
+        QVERIFY(!simulator.waitForLine("listening").isEmpty());
+        const auto connected = [&] {
+            auto *socket = new QTcpSocket(this);
+            socket->connectToHost(QHostAddress::LocalHost, port.toUShort());
+            return socket;
+        };
+        // The stuck client takes nothing off its socket, so the kernel's buffers fill too.
+        QTcpSocket *sender = connected();
+        QVERIFY(sender->waitForConnected(5000));
+        QTcpSocket *stuck = connected();
+        stuck->setReadBufferSize(1);
+        QVERIFY(stuck->waitForConnected(5000));
+        stuck->write(lumbrio::encodeControlMessage(1, QByteArray::fromHex("e2e2e2e2")));
+        QVERIFY(stuck->waitForBytesWritten(5000));
+
+        QList<QTcpSocket *> crowd;
+        for (int i = 0; i < 100 && client == "too many"; ++i)
+            crowd << connected();
+        const QByteArray frame = QByteArray::fromHex("e2e2e2e2 05 81 01 c1 00");
+        QByteArray message = lumbrio::encodeFrameMessage(frame);
+        if (client == "bad checksums")
+            message[message.size() - 1] = char(message[message.size() - 1] ^ 1);
+        QString lines;
+        QDeadlineTimer deadline(30000);
+        while (!lines.contains(said) && !deadline.hasExpired()) {
+            if (client != "too many") {
+                sender->write(message.repeated(1000));
+                QVERIFY(sender->waitForBytesWritten(5000));
+            }
+            simulator.waitForReadyRead(client == "too many" ? 100 : 1);
+            lines += QString::fromLocal8Bit(simulator.readAllStandardOutput());
+        }
+        QVERIFY2(lines.contains(said), qPrintable(lines.right(2000)));
+        QVERIFY2(lines.count("wrong checksum") < 40, qPrintable(lines.left(2000)));
+        // What the simulator's process used: user and system time in clock ticks.
+        QFile stat(QString("/proc/%1/stat").arg(simulator.processId()));
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        QThread::msleep(1000);
+        const auto ticks = [&] {
+            stat.seek(0);
+            const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+            return fields[12].toLongLong() + fields[13].toLongLong();
+        };
+        const qint64 before = ticks();
+        QThread::msleep(1000);
+        QVERIFY2(ticks() - before < sysconf(_SC_CLK_TCK) / 2,
+                 "the simulator keeps a core busy while nothing happens");
+        qDeleteAll(crowd);
     }
 
 private:

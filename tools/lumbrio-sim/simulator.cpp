@@ -2,12 +2,41 @@
 
 #include "lumbrio-sim/virtualnode.h"
 
+#include <QDir>
 #include <QHostAddress>
 #include <QTcpSocket>
+
+#include <algorithm>
+#include <limits>
+#include <sys/resource.h>
 
 namespace lumbrio {
 
 namespace {
+
+constexpr int kFirstAcceptPauseMs = 100;
+constexpr int kMaxAcceptPauseMs = 2000;
+constexpr int kLimitLogIntervalMs = 10000;
+// A client that does not read is dropped once this much waits for it (the same bound as
+// marlo-emu's towards the PC).
+constexpr qint64 kMaxUnwritten = 64 * 1024;
+constexpr int kBadInputLogIntervalMs = 1000;
+constexpr int kLoggedPayloadBytes = 48;
+
+// Descriptors this process may still open, less a few for what else it opens (the event loop's
+// own, a terminal, a log).
+int clientLimit()
+{
+    constexpr int kSpareDescriptors = 16;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<int>::max();
+    const int open
+            = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size();
+    const rlim_t available = limit.rlim_cur > rlim_t(open) ? limit.rlim_cur - rlim_t(open) : 0;
+    return int(std::min<rlim_t>(available, rlim_t(std::numeric_limits<int>::max())))
+           - kSpareDescriptors;
+}
 
 QString hex(const QByteArray &bytes)
 {
@@ -76,6 +105,14 @@ void ClientConnection::receive(const QByteArray &frame)
 {
     if (closed_ || !socket_->isWritable())
         return;
+    if (socket_->bytesToWrite() > kMaxUnwritten) {
+        log_(QStringLiteral("%1 does not read: more than %2 bytes wait for it; closing")
+                     .arg(label())
+                     .arg(kMaxUnwritten));
+        close();
+        socket_->abort();
+        return;
+    }
     socket_->write(encodeFrameMessage(frame));
     socket_->flush();
 }
@@ -122,8 +159,21 @@ void ClientConnection::handleFrame(const QByteArray &payload)
 {
     QByteArray frame;
     if (!decodeFramePayload(payload, &frame)) {
-        log_(QStringLiteral("%1: frame message with a wrong checksum dropped: %2")
-                     .arg(label(), hex(payload)));
+        // A client that sends nothing else must not fill the log: one line a second at most,
+        // with only the start of the payload.
+        if (badChecksumSaid_.isValid() && !badChecksumSaid_.hasExpired(kBadInputLogIntervalMs)) {
+            ++badChecksumsUnsaid_;
+            return;
+        }
+        badChecksumSaid_.start();
+        QString line = QStringLiteral("%1: frame message with a wrong checksum dropped: %2")
+                               .arg(label(), hex(payload.left(kLoggedPayloadBytes)));
+        if (payload.size() > kLoggedPayloadBytes)
+            line += QStringLiteral(" ... (%1 bytes)").arg(payload.size());
+        if (badChecksumsUnsaid_ > 0)
+            line += QStringLiteral("; %1 more since the last such line").arg(badChecksumsUnsaid_);
+        badChecksumsUnsaid_ = 0;
+        log_(line);
         return;
     }
     const int receivers = medium_->send(this, frame);
@@ -166,6 +216,9 @@ Simulator::Simulator(const Options &options, Log log, QObject *parent)
         nodes_.append(node);
     }
     connect(&server_, &QTcpServer::newConnection, this, &Simulator::acceptClients);
+    connect(&server_, &QTcpServer::acceptError, this, &Simulator::acceptFailed);
+    acceptPause_.setSingleShot(true);
+    connect(&acceptPause_, &QTimer::timeout, &server_, &QTcpServer::resumeAccepting);
 }
 
 Simulator::~Simulator()
@@ -183,6 +236,7 @@ bool Simulator::listen(QString *error)
                          .arg(server_.errorString());
         return false;
     }
+    maxClients_ = clientLimit();
     log_(QStringLiteral("lumbrio-sim listening on 127.0.0.1:%1, nodes %2, seed %3")
                  .arg(server_.serverPort())
                  .arg(nodeListText(options_.nodes))
@@ -197,11 +251,43 @@ bool Simulator::listen(QString *error)
 
 void Simulator::acceptClients()
 {
-    while (QTcpSocket *socket = server_.nextPendingConnection()) {
+    acceptPauseMs_ = 0;
+    while (connectedClients_ < maxClients_) {
+        QTcpSocket *socket = server_.nextPendingConnection();
+        if (!socket)
+            return;
         auto *client = new ClientConnection(++clientCount_, socket, &medium_, options_.verbose,
                                             log_, this);
         connect(client, &ClientConnection::finished, client, &QObject::deleteLater);
+        connect(client, &ClientConnection::finished, this, &Simulator::clientLeft);
+        ++connectedClients_;
     }
+    server_.pauseAccepting();
+    if (!limitSaid_.isValid() || limitSaid_.hasExpired(kLimitLogIntervalMs)) {
+        limitSaid_.start();
+        log_(QStringLiteral("%1 clients: no descriptors left for more; new clients wait until "
+                            "one leaves")
+                     .arg(connectedClients_));
+    }
+}
+
+void Simulator::clientLeft()
+{
+    if (--connectedClients_ < maxClients_ && !acceptPause_.isActive())
+        server_.resumeAccepting();
+}
+
+void Simulator::acceptFailed()
+{
+    server_.pauseAccepting();
+    const bool first = acceptPauseMs_ == 0;
+    acceptPauseMs_ = first ? kFirstAcceptPauseMs : std::min(2 * acceptPauseMs_, kMaxAcceptPauseMs);
+    if (first) {
+        log_(QStringLiteral("cannot accept a client: %1; trying again in %2 ms and then less often")
+                     .arg(server_.errorString())
+                     .arg(acceptPauseMs_));
+    }
+    acceptPause_.start(acceptPauseMs_);
 }
 
 void Simulator::reportAnswer(int nodeId, Fault fault, int offsetMs, const QByteArray &frame)

@@ -4,8 +4,10 @@
 #include "lumbrio-sim/options.h"
 #include "lumbrio-sim/wire.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <functional>
 
@@ -52,6 +54,8 @@ private:
     QString name_;
     QString peer_;
     bool closed_ = false;
+    QElapsedTimer badChecksumSaid_;
+    int badChecksumsUnsaid_ = 0;
 };
 
 // The whole simulator: listens for clients and plays the virtual nodes, all on one medium.
@@ -70,9 +74,12 @@ public:
     bool listen(QString *error);
     // The port listened on (the one chosen by the system when the options ask for 0).
     quint16 port() const { return server_.serverPort(); }
+    Medium &medium() { return medium_; }
 
 private:
     void acceptClients();
+    void acceptFailed();
+    void clientLeft();
     void reportAnswer(int nodeId, Fault fault, int offsetMs, const QByteArray &frame);
 
     Options options_;
@@ -81,6 +88,17 @@ private:
     QTcpServer server_;
     QList<VirtualNode *> nodes_;
     int clientCount_ = 0;
+    // Each client takes a descriptor. At the process's limit accept() fails, and the waiting
+    // connection would wake the event loop over and over: accepting pauses before that, until a
+    // client leaves.
+    int connectedClients_ = 0;
+    int maxClients_ = 0;
+    QElapsedTimer limitSaid_;
+    // Accepting pauses while the system refuses new connections (no descriptors left), longer
+    // each time it refuses again, so the pending connection does not wake the loop for nothing.
+    QTimer acceptPause_;
+    int acceptPauseMs_ = 0;
+    int refusedSinceLog_ = 0;
 };
 
 } // namespace lumbrio

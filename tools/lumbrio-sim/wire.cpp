@@ -38,20 +38,28 @@ QByteArray encodeControlMessage(quint8 parameter, const QByteArray &value)
     return message;
 }
 
+void MessageReader::append(const QByteArray &bytes)
+{
+    pending_.remove(0, taken_);
+    taken_ = 0;
+    pending_.append(bytes);
+}
+
 bool MessageReader::next(Message *message)
 {
-    if (outOfStep_ || pending_.size() < kHeaderLength)
+    if (outOfStep_ || pendingBytes() < kHeaderLength)
         return false;
-    const quint32 length = qFromBigEndian<quint32>(pending_.constData() + 1);
+    const char *header = pending_.constData() + taken_;
+    const quint32 length = qFromBigEndian<quint32>(header + 1);
     if (length > kMaxPayloadLength) {
         outOfStep_ = true;
         return false;
     }
-    if (quint32(pending_.size() - kHeaderLength) < length)
+    if (quint32(pendingBytes() - kHeaderLength) < length)
         return false;
-    message->kind = quint8(pending_[0]);
-    message->payload = pending_.mid(kHeaderLength, int(length));
-    pending_.remove(0, kHeaderLength + int(length));
+    message->kind = quint8(header[0]);
+    message->payload = pending_.mid(taken_ + kHeaderLength, int(length));
+    taken_ += kHeaderLength + int(length);
     return true;
 }
 

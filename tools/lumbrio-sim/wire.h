@@ -36,15 +36,18 @@ struct Message
 class MessageReader
 {
 public:
-    void append(const QByteArray &bytes) { pending_.append(bytes); }
+    void append(const QByteArray &bytes);
     // Takes the next whole message out of the stream; false while none is complete.
     bool next(Message *message);
     // A header announced more than kMaxPayloadLength bytes: the stream cannot be trusted.
     bool isOutOfStep() const { return outOfStep_; }
-    int pendingBytes() const { return pending_.size(); }
+    int pendingBytes() const { return pending_.size() - taken_; }
 
 private:
     QByteArray pending_;
+    // Bytes at the front already taken out as messages: removed in one go, not one message at a
+    // time, so a large read costs linear time.
+    int taken_ = 0;
     bool outOfStep_ = false;
 };
 

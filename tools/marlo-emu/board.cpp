@@ -268,7 +268,13 @@ void Board::sendToPc(Msg &msg)
     msg.setChecksum(checksum);
 
     QByteArray bytes;
-    if (options_.noise) {
+    if (options_.noiseSync) {
+        // A false start: the sync byte, then anything; the reader must still find the message.
+        bytes.append(char(Msg::kSyncByte));
+        const int count = int(random_.bounded(8));
+        for (int i = 0; i < count; ++i)
+            bytes.append(char(random_.bounded(256)));
+    } else if (options_.noise) {
         const int count = 1 + int(random_.bounded(8));
         for (int i = 0; i < count; ++i) {
             // Any byte but the sync byte: noise must not look like the start of a message.

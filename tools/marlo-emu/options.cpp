@@ -16,12 +16,13 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("port"));
     const QCommandLineOption link(QStringLiteral("link"), QString(), QStringLiteral("path"));
     const QCommandLineOption noise(QStringLiteral("noise"), QString());
+    const QCommandLineOption noiseSync(QStringLiteral("noise-sync"), QString());
     const QCommandLineOption split(QStringLiteral("split"), QString());
     const QCommandLineOption corrupt(QStringLiteral("corrupt-checksum"), QString(),
                                      QStringLiteral("rate"));
     const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("number"));
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
-    parser.addOptions({help, port, link, noise, split, corrupt, seed, verbose});
+    parser.addOptions({help, port, link, noise, noiseSync, split, corrupt, seed, verbose});
 
     // Not addVersionOption(): its -v is taken by --verbose.
     const QCommandLineOption version(QStringLiteral("version"), QString());
@@ -65,7 +66,8 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
             return ParseResult::Error;
         }
     }
-    result.noise = parser.isSet(noise);
+    result.noiseSync = parser.isSet(noiseSync);
+    result.noise = parser.isSet(noise) || result.noiseSync;
     result.split = parser.isSet(split);
     result.verbose = parser.isSet(verbose);
     *options = result;
@@ -91,6 +93,8 @@ QString helpText()
             "  --noise                    write 1 to 8 random bytes before every message (never\n"
             "                             the sync byte 7F, so a reader can find the next "
             "message)\n"
+            "  --noise-sync               instead, before every message a false start: the sync\n"
+            "                             byte 7F and 0 to 7 random bytes\n"
             "  --split                    write every message in 2 to 4 pieces, 1 ms apart\n"
             "  --corrupt-checksum <rate>  give this share (0 to 1) of messages a wrong checksum\n"
             "  --seed <number>            seed of the noise, the splits and the corruption, so a\n"

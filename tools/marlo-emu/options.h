@@ -15,6 +15,8 @@ struct Options
     // Misbehaviour for tests: random bytes (never the sync byte) before each message, messages
     // written in several pieces, a share of messages with a wrong checksum.
     bool noise = false;
+    // Noise that starts with the sync byte, as a reader that resynchronises must survive.
+    bool noiseSync = false;
     bool split = false;
     double corruptChecksumRate = 0;
     quint32 seed = 1;

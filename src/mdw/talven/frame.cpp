@@ -14,13 +14,27 @@ constexpr size_t kTypeByte = 5;
 constexpr size_t kHeaderLength = 6;
 constexpr uint8_t kMpduBit = 0x80;
 
+// Where the beacon's fields lie, and how many bytes each takes on the wire.
+constexpr size_t kNetworkTimeAt = 6, kNetworkTimeBytes = 4;
+constexpr size_t kCycleIntervalAt = 10, kCycleIntervalBytes = 3;
+constexpr size_t kSlotDurationAt = 13, kSlotDurationBytes = 2;
+constexpr size_t kSvGroupMaskAt = 15, kSvGroupMaskBytes = 2;
+
 const uint8_t kBeaconAddressBytes[4] = {0xC7, 0xC7, 0xC7, 0xC7};
 const uint8_t kMpduAddressBytes[4] = {0xE2, 0xE2, 0xE2, 0xE2};
 
-void putLittleEndian(uint8_t *at, uint32_t value, int bytes)
+void putLittleEndian(uint8_t *at, uint32_t value, size_t bytes)
 {
-    for (int i = 0; i < bytes; ++i)
+    for (size_t i = 0; i < bytes; ++i)
         at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t getLittleEndian(const uint8_t *at, size_t bytes)
+{
+    uint32_t value = 0;
+    for (size_t i = bytes; i-- > 0;)
+        value = value << 8 | at[i];
+    return value;
 }
 
 } // namespace
@@ -114,24 +128,52 @@ Beacon::Beacon(uint32_t cycleInterval)
     setSvGroupMask(0);
 }
 
+Beacon::Beacon(const Frame &frame)
+    : Frame(frame)
+{
+    ARDO_ASSERT(length_ == kLength, kUnit);
+}
+
+uint32_t Beacon::networkTime() const
+{
+    return getLittleEndian(buffer_.data() + kNetworkTimeAt, kNetworkTimeBytes);
+}
+
 void Beacon::setNetworkTime(uint32_t milliseconds)
 {
-    putLittleEndian(buffer_.data() + 6, milliseconds, 4);
+    putLittleEndian(buffer_.data() + kNetworkTimeAt, milliseconds, kNetworkTimeBytes);
+}
+
+uint32_t Beacon::cycleInterval() const
+{
+    return getLittleEndian(buffer_.data() + kCycleIntervalAt, kCycleIntervalBytes);
 }
 
 void Beacon::setCycleInterval(uint32_t milliseconds)
 {
-    putLittleEndian(buffer_.data() + 10, milliseconds, 3);
+    putLittleEndian(buffer_.data() + kCycleIntervalAt, milliseconds, kCycleIntervalBytes);
+}
+
+uint16_t Beacon::slotDuration() const
+{
+    return static_cast<uint16_t>(
+            getLittleEndian(buffer_.data() + kSlotDurationAt, kSlotDurationBytes));
 }
 
 void Beacon::setSlotDuration(uint16_t milliseconds)
 {
-    putLittleEndian(buffer_.data() + 13, milliseconds, 2);
+    putLittleEndian(buffer_.data() + kSlotDurationAt, milliseconds, kSlotDurationBytes);
+}
+
+uint16_t Beacon::svGroupMask() const
+{
+    return static_cast<uint16_t>(
+            getLittleEndian(buffer_.data() + kSvGroupMaskAt, kSvGroupMaskBytes));
 }
 
 void Beacon::setSvGroupMask(uint32_t svGroupMask)
 {
-    putLittleEndian(buffer_.data() + 15, svGroupMask, 2);
+    putLittleEndian(buffer_.data() + kSvGroupMaskAt, svGroupMask, kSvGroupMaskBytes);
 }
 
 NetworkInterfaceDriver &operator<<(NetworkInterfaceDriver &driver, const Frame &frame)

@@ -57,11 +57,18 @@ public:
     static constexpr size_t kLength = 17;
 
     explicit Beacon(uint32_t cycleInterval = 0);
+    // A view of a received beacon: shares its bytes, rewrites none. The frame must hold exactly
+    // kLength bytes; a receiver checks that before it asks.
+    explicit Beacon(const Frame &frame);
 
+    uint32_t networkTime() const;
     void setNetworkTime(uint32_t milliseconds);
+    uint32_t cycleInterval() const;
     // 24 bits on the wire; higher bits are dropped.
     void setCycleInterval(uint32_t milliseconds);
+    uint16_t slotDuration() const;
     void setSlotDuration(uint16_t milliseconds);
+    uint16_t svGroupMask() const;
     // One bit per SV group; only groups 0 to 15 reach the frame.
     void setSvGroupMask(uint32_t svGroupMask);
 };

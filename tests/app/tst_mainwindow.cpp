@@ -1,5 +1,5 @@
 #include "app/mainwindow.h"
-#include "gateway/recordingdriver.h"
+#include "support/recordingdriver.h"
 #include "widgets/marlonodetableview.h"
 #include "widgets/qeventtimeslotwidget.h"
 #include "widgets/qeventtimeslotwidgetdatasource.h"

@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
-#include "gateway/recordingdriver.h"
+#include "support/recordingdriver.h"
 
 #include <QComboBox>
 #include <QInputDialog>

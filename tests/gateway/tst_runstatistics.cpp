@@ -1,6 +1,6 @@
 #include "gateway/runreport.h"
 #include "gateway/talvennetwork.h"
-#include "recordingdriver.h"
+#include "support/recordingdriver.h"
 
 #include <QBuffer>
 #include <QSignalSpy>

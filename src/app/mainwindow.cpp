@@ -2,6 +2,7 @@
 
 #include "gateway/runreport.h"
 #include "mdw/talven/networkinterfacedriver.h"
+#include "statsview/statisticswindow.h"
 #include "widgets/marlonodetableview.h"
 #include "widgets/qeventtimeslotwidget.h"
 #include "widgets/qledwidget.h"
@@ -62,6 +63,7 @@ MainWindow::MainWindow(QWidget *parent)
     setUnifiedTitleAndToolBarOnMac(true);
     mainToolBar->addAction("Clear nodes list", this, SLOT(clearNodesList()));
     mainToolBar->addAction("Clear Console", console, SLOT(clear()));
+    mainToolBar->addAction("Statistics", this, &MainWindow::showStatistics);
 
     auto *simulationToolBar = new QToolBar("Gateway Simulation", this);
     simulationToolBar->setMovable(false);
@@ -203,6 +205,17 @@ void MainWindow::showRunFigures()
                                 .arg(answers)
                                 .arg(inSlot)
                                 .arg(faults));
+}
+
+void MainWindow::showStatistics()
+{
+    if (!statisticsWindow)
+        statisticsWindow = new StatisticsWindow(network, this);
+    // The title ends in the driver's name (the application's own name has no " - ").
+    statisticsWindow->setInterfaceName(windowTitle().section(QStringLiteral(" - "), 1));
+    statisticsWindow->show();
+    statisticsWindow->raise();
+    statisticsWindow->activateWindow();
 }
 
 void MainWindow::correctBeaconInterval()

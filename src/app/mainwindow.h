@@ -11,6 +11,7 @@ class QLabel;
 class QMenu;
 class QSpinBox;
 class QTextBrowser;
+class StatisticsWindow;
 
 namespace talven {
 class NetworkInterfaceDriver;
@@ -43,6 +44,7 @@ private slots:
     void onBeaconSend();
     void onMpdu(int sensorId);
     void onEndCycle();
+    void showStatistics();
 
 private:
     void correctBeaconInterval();
@@ -61,4 +63,6 @@ private:
     QLedWidget *mpduLed;
     bool continuousMode;
     QLabel *runFigures = nullptr;
+    // Made on first use; closing it only hides it, so it keeps its place and selection.
+    StatisticsWindow *statisticsWindow = nullptr;
 };

@@ -63,6 +63,11 @@ GatewayRun::GatewayRun(const RunnerOptions &options, FILE *out, FILE *progress)
     engine_.addObserver(&buffer_);
     connect(&engine_, &TalvenNetwork::error, this, &GatewayRun::printLine);
     connect(&engine_, &TalvenNetwork::cycleFinished, this, &GatewayRun::onCycleFinished);
+    // A run without its link proves nothing more: it ends with what the cycles before had shown.
+    connect(&engine_, &TalvenNetwork::linkStateChanged, this, [this](bool up) {
+        if (!up)
+            finish(3, QStringLiteral("link lost"));
+    });
 }
 
 GatewayRun::~GatewayRun()
@@ -256,9 +261,8 @@ bool GatewayRun::writeReports()
     if (recorder_.isOpen()) {
         recorder_.close();
         if (recorder_.hasFailed()) {
-            fprintf(stderr, "%s: the capture %s is incomplete: %s\n",
-                    qPrintable(settings_.program), qPrintable(recorder_.fileName()),
-                    qPrintable(recorder_.errorString()));
+            fprintf(stderr, "%s: the capture %s is incomplete: %s\n", qPrintable(settings_.program),
+                    qPrintable(recorder_.fileName()), qPrintable(recorder_.errorString()));
             written = false;
         }
     }

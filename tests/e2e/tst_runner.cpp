@@ -88,6 +88,7 @@ private slots:
         QTest::addColumn<QString>("runner");
         QTest::addColumn<int>("status");
         QTest::addColumn<Results>("results"); // empty: predicted from the seeded dice
+        QTest::addColumn<int>("killAfter");   // ms after which the simulator dies; 0: never
 
         Results healthy;
         for (int id = 0; id < 8; ++id)
@@ -96,17 +97,17 @@ private slots:
         QTest::newRow("healthy nodes over the simulator")
                 << "simulator"
                 << "--nodes 0-7"
-                << "--expect 0-7 --cycles 20 --interval 660 --slot 20" << 0 << healthy;
+                << "--expect 0-7 --cycles 20 --interval 660 --slot 20" << 0 << healthy << 0;
         QTest::newRow("healthy nodes through marlo-emu")
                 << "serial"
                 << "--nodes 0-7"
-                << "--expect 0-7 --cycles 12 --interval 990 --slot 30" << 0 << healthy;
+                << "--expect 0-7 --cycles 12 --interval 990 --slot 30" << 0 << healthy << 0;
         QTest::newRow("seeded faults, one allowed per node")
                 << "simulator"
                 << "--nodes 0-7 --seed 9 --silent 0.05 --late 0.05 --early 0.05 --wrong-size 0.05 "
                    "--unknown-epdu 0.05 --broken-structure 0.05"
                 << "--expect 0-7 --cycles 12 --interval 660 --slot 20 --max-faults 1" << 1
-                << Results();
+                << Results() << 0;
         QTest::newRow("an absent node fails, an unexpected one is only reported")
                 << "simulator"
                 << "--nodes 0-3"
@@ -115,21 +116,28 @@ private slots:
                            {"node 1", ""},
                            {"node 2", ""},
                            {"node 3 (not expected)", ""},
-                           {"node 9", "silent 3 (0 allowed)"}};
-        QTest::newRow("nothing listens on the simulator's port") << "none"
-                                                                 << ""
-                                                                 << "--cycles 1" << 3 << Results();
+                           {"node 9", "silent 3 (0 allowed)"}}
+                << 0;
+        QTest::newRow("simulator lost during the run: reports of the cycles before, status 3")
+                << "simulator"
+                << "--nodes 0-3"
+                << "--expect 0-3 --cycles 1000 --interval 660 --slot 20" << 3
+                << Results{{"node 0", ""}, {"node 1", ""}, {"node 2", ""}, {"node 3", ""}} << 2500;
+        QTest::newRow("nothing listens on the simulator's port")
+                << "none"
+                << ""
+                << "--cycles 1" << 3 << Results() << 0;
         QTest::newRow("serial device that is not there")
                 << "none"
                 << ""
-                << "--serial /dev/talven-no-such-tty" << 3 << Results();
+                << "--serial /dev/talven-no-such-tty" << 3 << Results() << 0;
         QTest::newRow("bad command line") << "none"
                                           << ""
-                                          << "--cycles 0" << 2 << Results();
+                                          << "--cycles 0" << 2 << Results() << 0;
         QTest::newRow("report that cannot be written")
                 << "none"
                 << ""
-                << "--junit /proc/talven/report.xml" << 2 << Results();
+                << "--junit /proc/talven/report.xml" << 2 << Results() << 0;
     }
 
     void run()
@@ -139,6 +147,7 @@ private slots:
         QFETCH(QString, runner);
         QFETCH(int, status);
         QFETCH(Results, results);
+        QFETCH(int, killAfter);
 
         QTemporaryDir dir;
         const QString report = dir.filePath("report.xml");
@@ -164,11 +173,15 @@ private slots:
 
         QProcess gateway;
         gateway.start(TALVEN_GATEWAY_PATH, arguments);
+        if (killAfter) {
+            QVERIFY(!gateway.waitForFinished(killAfter));
+            network->kill();
+        }
         QVERIFY(gateway.waitForFinished(120000));
         const QByteArray output = gateway.readAllStandardOutput() + gateway.readAllStandardError();
         QVERIFY2(gateway.exitStatus() == QProcess::NormalExit, output.constData());
         QVERIFY2(gateway.exitCode() == status, output.constData());
-        if (status >= 2)
+        if (status == 2 || (status == 3 && !killAfter))
             return;
 
         if (results.isEmpty()) {

@@ -5,10 +5,7 @@
 #include <QComboBox>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QTcpSocket>
 #include <QtTest>
-
-#include <functional>
 
 using Descriptor = talven::NetworkInterfaceDriver::Descriptor;
 
@@ -134,15 +131,46 @@ private slots:
     // the probers filled it is taken before any of them exists.
     void initTestCase() { probed_ = Descriptor::availableDescriptors(); }
 
-    void cancelEndsQuietly()
+    // Two descriptors, "First" and "Second" (or twins); the user picks one or cancels.
+    void choice_data()
     {
-        FakeDescriptor only("Only link", Yields::OpeningDriver);
-        User user(-1);
-        QCOMPARE(runTestbench({&only}), 0);
-        QCOMPARE(user.items, QStringList{"Only link"});
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("chosen"); // -1: cancel
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("instantiated"); // per descriptor
+        QTest::addColumn<bool>("runs");
+
+        const QString failed = "Could not open network interface \"Fake link\"";
+        QTest::newRow("cancel ends quietly")
+                << QStringList{"First", "Second"} << -1 << QString() << "0 0" << false;
+        QTest::newRow("the second opens and runs the window")
+                << QStringList{"First", "Second"} << 1 << QString() << "0 1" << true;
+        QTest::newRow("twin names resolve to the first")
+                << QStringList{"Twin", "Twin"} << 1 << failed << "1 0" << false;
+    }
+
+    void choice()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(int, chosen);
+        QFETCH(QString, message);
+        QFETCH(QString, instantiated);
+        QFETCH(bool, runs);
+        // The first never opens, the second does.
+        FakeDescriptor first(names[0].toStdString(), Yields::FailingDriver);
+        FakeDescriptor second(names[1].toStdString(), Yields::OpeningDriver);
+        User user(chosen);
+        QCOMPARE(runTestbench({&first, &second}), 0);
+        QCOMPARE(user.items, names);
         QCOMPARE(user.preselected, 0);
-        QVERIFY(user.messages.isEmpty());
-        QCOMPARE(only.instantiations, 0);
+        QCOMPARE(user.messages,
+                 message.isEmpty() ? QStringList() : QStringList{app() + ": " + message});
+        QCOMPARE(QString("%1 %2").arg(first.instantiations).arg(second.instantiations),
+                 instantiated);
+        QCOMPARE(user.runningTitle, runs ? app() + " - Fake link" : QString());
+        // Whatever was instantiated is deleted: with the window's engine, or at once.
+        QCOMPARE(first.probe.destroyed, first.instantiations > 0);
+        QCOMPARE(second.probe.destroyed, second.instantiations > 0);
     }
 
     void failures_data()
@@ -153,8 +181,6 @@ private slots:
         QTest::newRow("empty list confirmed")
                 << 0 << Yields::OpeningDriver
                 << "Could not find network interface at index \"4294967295\"";
-        QTest::newRow("driver does not open")
-                << 1 << Yields::FailingDriver << "Could not open network interface \"Fake link\"";
         QTest::newRow("no driver at all")
                 << 1 << Yields::NoDriver << "Could not open network interface \"Broken\"";
     }
@@ -168,40 +194,10 @@ private slots:
         std::vector<Descriptor *> list;
         if (descriptors > 0)
             list.push_back(&broken);
-
         User user(0);
         QCOMPARE(runTestbench(list), 0);
         QCOMPARE(user.messages, QStringList{app() + ": " + message});
         QVERIFY(user.runningTitle.isEmpty());
-        if (yields == Yields::FailingDriver) // not handed over, but not leaked either
-            QVERIFY(broken.probe.destroyed);
-    }
-
-    void successfulStartRunsTheWindow()
-    {
-        FakeDescriptor first("First", Yields::FailingDriver);
-        FakeDescriptor second("Second", Yields::OpeningDriver);
-        User user(1);
-        QCOMPARE(runTestbench({&first, &second}), 0);
-        QCOMPARE(user.items, (QStringList{"First", "Second"}));
-        QCOMPARE(user.preselected, 0);
-        QVERIFY(user.messages.isEmpty());
-        QCOMPARE(user.runningTitle, app() + " - Fake link");
-        QCOMPARE(first.instantiations, 0);
-        QCOMPARE(second.instantiations, 1);
-        QVERIFY(second.probe.destroyed); // with the window's engine
-    }
-
-    void sameNamesResolveToTheFirst()
-    {
-        FakeDescriptor first("Twin", Yields::FailingDriver);
-        FakeDescriptor second("Twin", Yields::OpeningDriver);
-        User user(1);
-        QCOMPARE(runTestbench({&first, &second}), 0);
-        QCOMPARE(first.instantiations, 1);
-        QCOMPARE(second.instantiations, 0);
-        QCOMPARE(user.messages,
-                 QStringList{app() + ": Could not open network interface \"Fake link\""});
     }
 
     void registryOffersSerialPortsThenTheSimulator()
@@ -213,27 +209,6 @@ private slots:
         for (int i = 0; i < user.items.size() - 1; ++i)
             QVERIFY2(user.items[i].startsWith("Marlo Gateway at "), qPrintable(user.items[i]));
         QCOMPARE(user.preselected, 0);
-    }
-
-    void simulatorNotRunning()
-    {
-        QTcpSocket probe;
-        probe.connectToHost("localhost", 8844);
-        if (probe.waitForConnected(1000))
-            QSKIP("something listens on port 8844; this test needs the simulator stopped");
-
-        Descriptor *simulator = nullptr;
-        for (Descriptor *descriptor : probed_) {
-            if (descriptor->name() == "Lumbrio virtual Network Interface")
-                simulator = descriptor;
-        }
-        QVERIFY(simulator);
-        User user(0);
-        QCOMPARE(runTestbench({simulator}), 0);
-        QCOMPARE(user.messages,
-                 QStringList{app()
-                             + ": Could not open network interface \"Lumbrio virtual Network "
-                               "Interface\""});
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "gateway/talvennetwork.h"
-#include "recordingdriver.h"
+#include "support/frames.h"
+#include "support/recordingdriver.h"
 
 #include <QAbstractItemModelTester>
 #include <QColor>
@@ -7,24 +8,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTime>
-#include <QtEndian>
 
 #include <memory>
 
 namespace {
-
-// Frames are written as hex text; spaces are for the reader only.
-QByteArray bytes(const char *hex)
-{
-    return QByteArray::fromHex(hex);
-}
-
-// A well-formed MPDU of `node` announcing `count` ePDUs, followed by the bytes `ePdus` (hex).
-QByteArray mpdu(int node, int count, const char *ePdus = "")
-{
-    const QByteArray body = bytes(ePdus);
-    return bytes("e2e2e2e2") + char(2 + body.size()) + char(0x80 | node) + char(count) + body;
-}
 
 int now()
 {
@@ -87,16 +74,6 @@ class TestTalvenNetwork : public QObject
     Q_OBJECT
 
 private slots:
-    void answersToItsMetaObjectNames()
-    {
-        TalvenNetwork network;
-        QCOMPARE(network.metaObject()->className(), "TalvenNetwork");
-        QCOMPARE(network.qt_metacast("QEventTimeslotWidgetDatasource"),
-                 static_cast<QEventTimeslotWidgetDatasource *>(&network));
-        QCOMPARE(network.qt_metacast("MultiPdu::DecomposeDelegate"),
-                 static_cast<MultiPdu::DecomposeDelegate *>(&network));
-    }
-
     void beaconBytes_data()
     {
         QTest::addColumn<int>("interval");
@@ -132,7 +109,7 @@ private slots:
         const QByteArray beacon = bench.driver->transmitted.first();
         QCOMPARE(beacon.left(6), bytes("c7c7c7c7 0c 00"));
         QCOMPARE(beacon.mid(10), tail);
-        const int time = qFromLittleEndian<qint32>(beacon.constData() + 6);
+        const int time = int(talven::Beacon(frameOver(beacon)).networkTime());
         QCOMPARE(bench.network.beaconTime(), time);
         // Midnight may fall between the two readings.
         QVERIFY2(before <= after ? before <= time && time <= after
@@ -313,7 +290,7 @@ private slots:
             QTest::newRow(name) << 50 << offset << frame << log << records;
         };
 
-        row("echo of a beacon", 100, bytes("c7c7c7c7 0c 00 02010000 e80300 1e00 1100"),
+        row("echo of a beacon", 100, kBeacon,
             {"Received Beacon frame: c7 c7 c7 c7 0c 00 02 01 00 00 e8 03 00 1e 00 11 00 "}, "");
         row("one byte short of a type", 100, bytes("e2e2e2e2 00"),
             {"Received invalid frame: e2 e2 e2 e2 00 "}, "");
@@ -350,8 +327,6 @@ private slots:
             {invalid.arg("Event 8", "0405"), "<mpdu 5>"}, node5.arg("1", "1", still));
         row("joystick without a byte", 300, mpdu(5, 1, "c0"),
             {invalid.arg("Event 8", ""), "<mpdu 5>"}, node5.arg("1", "1", still));
-        row("one byte of event 15", 300, mpdu(5, 1, "f9 aa"),
-            {invalid.arg("Event 15", "aa"), "<mpdu 5>"}, node5.arg("1", "1", still));
         row("every bad ePDU is charged", 300, mpdu(5, 3, "c1 02  09 ab  c9 cd"),
             {invalid.arg("SV group 1", "ab"), invalid.arg("Event 9", "cd"), "<mpdu 5>"},
             node5.arg("2", "2", still));
@@ -429,17 +404,6 @@ private slots:
 
         QTRY_COMPARE_WITH_TIMEOUT(bench.log, log, 10000);
         QCOMPARE(bench.network.rowCount(), 0);
-    }
-
-    void headers()
-    {
-        TalvenNetwork network;
-        QVariantList texts;
-        for (int section = -1; section <= 5; ++section)
-            texts << network.headerData(section, Qt::Horizontal);
-        QCOMPARE(texts, (QVariantList{QVariant(), "Node ID", "MPDU cycle delay", "Status",
-                                      "Joystick", "Accelerometer", QVariant()}));
-        QVERIFY(!network.headerData(0, Qt::Vertical).isValid());
     }
 
     // The only row as the table shows it (value and colour per column), then the timeline marks.

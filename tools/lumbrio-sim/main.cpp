@@ -1,3 +1,4 @@
+#include "lumbrio-sim/mediumrecorder.h"
 #include "lumbrio-sim/options.h"
 #include "lumbrio-sim/simulator.h"
 
@@ -22,11 +23,23 @@ int main(int argc, char *argv[])
         break;
     }
 
-    lumbrio::Simulator simulator(options,
-                                 [](const QString &line) { toolcli::printLine(stdout, line); });
+    const auto log = [](const QString &line) {
+        toolcli::printLine(stdout, line);
+    };
+    lumbrio::MediumRecorder recorder(log);
+    if (!options.pcapngPath.isEmpty() && !recorder.open(options.pcapngPath)) {
+        toolcli::printLine(stderr, QStringLiteral("lumbrio-sim: cannot write %1: %2")
+                                           .arg(options.pcapngPath, recorder.errorString()));
+        return 2;
+    }
+
+    lumbrio::Simulator simulator(options, log);
     if (!simulator.listen(&error)) {
         toolcli::printLine(stderr, QStringLiteral("lumbrio-sim: %1").arg(error));
         return 1;
     }
+    if (!options.pcapngPath.isEmpty())
+        recorder.attach(&simulator.medium(),
+                        QStringLiteral("lumbrio-sim medium on 127.0.0.1:%1").arg(simulator.port()));
     return app.exec();
 }

@@ -29,6 +29,8 @@ void Medium::detach(Station *station)
 
 int Medium::send(const Station *from, const QByteArray &frame)
 {
+    if (tap_)
+        tap_(from, frame);
     if (frame.size() < kAddressLength)
         return 0;
     const QByteArray destination = frame.left(kAddressLength);

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 namespace lumbrio {
 
 // Anything on the simulated radio: a connected client or a virtual node.
@@ -23,6 +25,9 @@ public:
 class Medium
 {
 public:
+    // Told of every frame put on the medium, before it is delivered.
+    using Tap = std::function<void(const Station *from, const QByteArray &frame)>;
+
     static const QByteArray &beaconAddress();
 
     void attach(Station *station);
@@ -32,9 +37,11 @@ public:
     // Delivers `frame` and returns the number of stations that received it. A frame too short
     // to hold a destination goes nowhere.
     int send(const Station *from, const QByteArray &frame);
+    void setTap(Tap tap) { tap_ = std::move(tap); }
 
 private:
     QList<Station *> stations_;
+    Tap tap_;
 };
 
 } // namespace lumbrio

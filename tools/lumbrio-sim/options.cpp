@@ -117,7 +117,8 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
                                        QStringLiteral("rule"));
     const QCommandLineOption demo(QStringLiteral("demo"), QString());
     const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
-    parser.addOptions({help, port, nodes, seed, nodeFault, demo, verbose});
+    const QCommandLineOption pcapng(QStringLiteral("pcapng"), QString(), QStringLiteral("file"));
+    parser.addOptions({help, port, nodes, seed, nodeFault, demo, verbose, pcapng});
     QList<QCommandLineOption> globalFaults;
     for (Fault fault : faultKinds()) {
         globalFaults.append(QCommandLineOption(faultName(fault), QString(), QStringLiteral("p")));
@@ -138,6 +139,7 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
 
     Options result;
     result.verbose = parser.isSet(verbose);
+    result.pcapngPath = parser.value(pcapng);
     if (parser.isSet(port)
         && !toolcli::parsePort(QStringLiteral("port"), parser.value(port), &result.port, error))
         return ParseResult::Error;
@@ -241,6 +243,10 @@ QString helpText()
             "                         every fault, and node 5 late in 30% of the cycles. Other\n"
             "                         options given with it override these values.\n"
             "  -v, --verbose          Print one line per frame besides one per connection.\n"
+            "  --pcapng <file>        Record every frame the medium carries to a pcapng file\n"
+            "                         (link type USER0): frames from clients inbound, answers\n"
+            "                         of the virtual nodes outbound with their fault, if any.\n"
+            "                         A file that cannot be written ends the program with 2.\n"
             "  --version              Show the version and exit.\n"
             "  -h, --help             Show this help and exit.\n"
             "\n"

@@ -25,6 +25,8 @@ struct Options
     bool verbose = false;
     // The probabilities of every simulated node, global values and per-node ones merged.
     QMap<int, FaultProbabilities> faults;
+    // Where to record what the medium carries; empty for no recording.
+    QString pcapngPath;
 };
 
 using ParseResult = toolcli::ParseResult;

@@ -65,6 +65,8 @@ public:
     ~VirtualNode() override;
 
     int id() const { return id_; }
+    // The fault of the answer being sent (or last sent).
+    Fault pendingFault() const { return pendingFault_; }
 
     QByteArray address() const override;
     void receive(const QByteArray &frame) override;

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "capture/framerecorder.h"
 #include "gateway/runreport.h"
 #include "mdw/talven/networkinterfacedriver.h"
 #include "statsview/statisticswindow.h"
@@ -9,12 +10,18 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
@@ -64,6 +71,11 @@ MainWindow::MainWindow(QWidget *parent)
     mainToolBar->addAction("Clear nodes list", this, SLOT(clearNodesList()));
     mainToolBar->addAction("Clear Console", console, SLOT(clear()));
     mainToolBar->addAction("Statistics", this, &MainWindow::showStatistics);
+    recordAction = mainToolBar->addAction("Record...", this, &MainWindow::toggleRecording);
+    recordingStatus = new QLabel(this);
+    recordingStatus->setContentsMargins(8, 0, 8, 0);
+    recordingStatusAction = mainToolBar->addWidget(recordingStatus);
+    recordingStatusAction->setVisible(false);
 
     auto *simulationToolBar = new QToolBar("Gateway Simulation", this);
     simulationToolBar->setMovable(false);
@@ -110,7 +122,7 @@ MainWindow::MainWindow(QWidget *parent)
     sendSingleBeaconAction = simulationToolBar->addAction("Send Single Beacon");
     connect(sendSingleBeaconAction, &QAction::triggered, this, &MainWindow::sendSingleBeacon);
 
-    QAction *continuousAction = simulationToolBar->addAction("Send Beacons continuously");
+    continuousAction = simulationToolBar->addAction("Send Beacons continuously");
     connect(continuousAction, SIGNAL(toggled(bool)), this, SLOT(sendBeaconContinuously(bool)));
     continuousAction->setCheckable(true);
 
@@ -132,6 +144,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&network, &TalvenNetwork::beaconSend, this, &MainWindow::onBeaconSend);
     connect(&network, &TalvenNetwork::receivedMpdu, this, &MainWindow::onMpdu);
     connect(&network, &TalvenNetwork::cycleFinished, this, &MainWindow::onEndCycle);
+    connect(&network, &TalvenNetwork::linkStateChanged, this, &MainWindow::onLinkStateChanged);
 
     // The run's figures: a line at the end of the main tool bar, refreshed per cycle, and a
     // tooltip per node row. The tool bar has room for it, so no pane loses height.
@@ -145,14 +158,25 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&network, &QAbstractItemModel::modelReset, this, &MainWindow::showRunFigures);
     nodeTableView->viewport()->installEventFilter(this);
     showRunFigures();
+
+    // The frame count follows every frame the engine reports.
+    connect(&network, &TalvenNetwork::beaconSend, this, &MainWindow::showRecording);
+    connect(&network, &TalvenNetwork::receivedMpdu, this, &MainWindow::showRecording);
+    connect(&network, &TalvenNetwork::cycleFinished, this, &MainWindow::showRecording);
 }
 
-// The engine goes first (with it the driver, which closes its link), then the child widgets.
-MainWindow::~MainWindow() = default;
+// The recording ends first, then the engine (with it the driver, which closes its link), then the
+// child widgets.
+MainWindow::~MainWindow()
+{
+    if (recorder)
+        network.removeObserver(recorder.get());
+}
 
 void MainWindow::setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *driver)
 {
     network.setNetworkInterfaceDriver(driver);
+    interfaceName = QString::fromStdString(driver->name());
     setEnabled(true);
     setWindowTitle(QCoreApplication::applicationName() + " - "
                    + QString::fromUtf8(driver->name().c_str()));
@@ -234,6 +258,9 @@ void MainWindow::correctBeaconInterval()
 
 void MainWindow::sendSingleBeacon()
 {
+    // Space still reaches here while the commands are greyed out for a lost link.
+    if (!network.isLinkUp())
+        return;
     quint32 mask = 0;
     for (const QAction *entry : svGroupsMenu->actions()) {
         if (entry->isChecked())
@@ -288,10 +315,88 @@ void MainWindow::onEndCycle()
 {
     // In continuous mode the next beacon goes out first, so the refresh below shows the new
     // cycle's starting state.
+    // Without a link the next beacon waits for it (onLinkStateChanged).
     if (continuousMode)
         sendSingleBeacon();
     else
-        sendSingleBeaconAction->setEnabled(true);
+        sendSingleBeaconAction->setEnabled(network.isLinkUp());
     nodeTableView->reset();
     timeslotWidget->repaint();
+}
+
+void MainWindow::toggleRecording()
+{
+    if (recorder) {
+        stopRecording();
+        return;
+    }
+    const QString suggestion = QDir::home().filePath(QDateTime::currentDateTime().toString(
+            QStringLiteral("'talven-'yyyyMMdd-HHmmss'.pcapng'")));
+    const QString path = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Record frames"), suggestion,
+            QStringLiteral("pcapng captures (*.pcapng);;All files (*)"));
+    if (path.isEmpty() || recorder)
+        return;
+
+    auto next = std::make_unique<capture::FrameRecorder>();
+    if (!next->open(path, QCoreApplication::applicationName())
+        || !next->setInterface(interfaceName)) {
+        QMessageBox::warning(this, QCoreApplication::applicationName(),
+                             QStringLiteral("Cannot record to %1:\n%2")
+                                     .arg(QDir::toNativeSeparators(path), next->errorString()));
+        return;
+    }
+    recorder = std::move(next);
+    network.addObserver(recorder.get());
+    recordAction->setText(QStringLiteral("Stop recording"));
+    recordingStatus->setToolTip(QDir::toNativeSeparators(path));
+    recordingStatusAction->setVisible(true);
+    showRecording();
+}
+
+void MainWindow::showRecording()
+{
+    if (!recorder)
+        return;
+    if (recorder->hasFailed()) {
+        const QString text = QStringLiteral("Recording to %1 stopped:\n%2")
+                                     .arg(QDir::toNativeSeparators(recorder->fileName()),
+                                          recorder->errorString());
+        stopRecording();
+        // Not from inside the engine's signal: the message box runs an event loop of its own.
+        QTimer::singleShot(0, this, [this, text] {
+            QMessageBox::warning(this, QCoreApplication::applicationName(), text);
+        });
+        return;
+    }
+    recordingStatus->setText(QStringLiteral("Recording to %1: %2 frames")
+                                     .arg(QFileInfo(recorder->fileName()).fileName())
+                                     .arg(recorder->frameCount()));
+}
+
+void MainWindow::stopRecording()
+{
+    if (!recorder)
+        return;
+    network.removeObserver(recorder.get());
+    recorder->close();
+    recorder.reset();
+    recordAction->setText(QStringLiteral("Record..."));
+    recordingStatusAction->setVisible(false);
+}
+
+void MainWindow::onLinkStateChanged(bool up)
+{
+    static const QString mark = QStringLiteral(" (no link)");
+    const QString title = windowTitle();
+    if (up && title.endsWith(mark))
+        setWindowTitle(title.chopped(mark.size()));
+    else if (!up && !title.endsWith(mark))
+        setWindowTitle(title + mark);
+
+    // Continuous mode stays switched on while the link is down and goes on when it is back.
+    continuousAction->setEnabled(up);
+    sendSingleBeaconAction->setEnabled(up && !continuousMode);
+    if (up && continuousMode)
+        sendSingleBeacon();
 }

@@ -4,6 +4,8 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
 class MarloNodeTableView;
 class QEventTimeslotWidget;
 class QLedWidget;
@@ -15,6 +17,9 @@ class StatisticsWindow;
 
 namespace talven {
 class NetworkInterfaceDriver;
+}
+namespace capture {
+class FrameRecorder;
 }
 
 // The testbench's only window and the owner of the simulated gateway. It shows the engine's cycle
@@ -45,11 +50,16 @@ private slots:
     void onMpdu(int sensorId);
     void onEndCycle();
     void showStatistics();
+    void toggleRecording();
 
 private:
     void correctBeaconInterval();
+    // A lost link greys out the beacon commands and marks the title until it is back.
+    void onLinkStateChanged(bool up);
     void showRunFigures();
     QString nodeFiguresAt(const QPoint &viewportPosition) const;
+    void showRecording();
+    void stopRecording();
 
     TalvenNetwork network;
     QEventTimeslotWidget *timeslotWidget;
@@ -62,7 +72,15 @@ private:
     QLedWidget *beaconLed;
     QLedWidget *mpduLed;
     bool continuousMode;
+    QAction *continuousAction = nullptr;
     QLabel *runFigures = nullptr;
     // Made on first use; closing it only hides it, so it keeps its place and selection.
     StatisticsWindow *statisticsWindow = nullptr;
+    // Recording of the link's frames to a capture file: the action starts and stops it, the label
+    // shows the file and its frame count while it runs.
+    QAction *recordAction = nullptr;
+    QAction *recordingStatusAction = nullptr;
+    QLabel *recordingStatus = nullptr;
+    QString interfaceName;
+    std::unique_ptr<capture::FrameRecorder> recorder;
 };

@@ -1,0 +1,193 @@
+#include "gateway/runreport.h"
+#include "gateway/talvennetwork.h"
+#include "statsview/delaychart.h"
+#include "statsview/delaychartdata.h"
+#include "statsview/statisticsmodel.h"
+#include "support/recordingdriver.h"
+
+#include <QAbstractItemModelTester>
+#include <QChart>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+QByteArray mpdu(int node)
+{
+    return QByteArray::fromHex("e2e2e2e2") + char(2) + char(0x80 | node) + char(0);
+}
+
+// Slot 50 ms: node 0 owns 50-100, node 3 200-250, node 5 300-350. Node 0 is always in its slot,
+// node 3 is silent in cycle 3, node 5 is late in cycle 2 and early in cycle 3.
+const int kScript[4][3] = {{60, 200, 325}, {70, 210, 375}, {80, -1, 290}, {90, 250, 330}};
+const int kNodes[3] = {0, 3, 5};
+
+void runScript(TalvenNetwork &network, RecordingDriver *driver)
+{
+    QSignalSpy finished(&network, &TalvenNetwork::cycleFinished);
+    for (const auto &cycle : kScript) {
+        network.sendBeacon(0, 50, 0x0004);
+        for (int i = 0; i < 3; ++i) {
+            if (cycle[i] >= 0)
+                driver->deliver(uint32_t(network.beaconTime() + cycle[i]), mpdu(kNodes[i]));
+        }
+        QVERIFY(finished.wait());
+    }
+}
+
+bool isRed(QRgb pixel)
+{
+    return qRed(pixel) > 180 && qGreen(pixel) < 70 && qBlue(pixel) < 70;
+}
+
+} // namespace
+
+class TestStatsView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void tableFigures_data()
+    {
+        QTest::addColumn<int>("node");
+        QTest::addColumn<QStringList>("row");
+        QTest::addColumn<bool>("faulty");
+        // cycles, answers, in slot, early, late, silent, payload, format, min, mean, sd, median,
+        // p99, max
+        QTest::newRow("always in its slot")
+                << 0 << QStringList{"4", "4",    "4",    "0",    "0",    "0",    "0",
+                                    "0", "60.0", "75.0", "11.2", "75.0", "90.0", "90.0"}
+                << false;
+        QTest::newRow("a silent cycle: no delay, one fault")
+                << 3 << QStringList{"4", "3",     "3",     "0",    "0",     "1",     "0",
+                                    "0", "200.0", "220.0", "21.6", "210.0", "250.0", "250.0"}
+                << true;
+        QTest::newRow("late and early count, and their delays too")
+                << 5 << QStringList{"4", "4",     "2",     "1",    "1",     "0",     "0",
+                                    "0", "290.0", "330.0", "30.2", "327.5", "375.0", "375.0"}
+                << true;
+    }
+
+    void tableFigures()
+    {
+        QFETCH(int, node);
+        QFETCH(QStringList, row);
+        QFETCH(bool, faulty);
+
+        auto *driver = new RecordingDriver;
+        TalvenNetwork network;
+        network.setNetworkInterfaceDriver(driver);
+        StatisticsModel model(network.statistics());
+        QAbstractItemModelTester tester(&model);
+        runScript(network, driver);
+        model.refresh();
+
+        QCOMPARE(model.rowCount(), 3);
+        const int r = model.rowOf(uint8_t(node));
+        QStringList got;
+        for (int c = StatisticsModel::Cycles; c <= StatisticsModel::DelayMax; ++c)
+            got << model.index(r, c).data().toString();
+        QCOMPARE(got, row);
+        QCOMPARE(model.index(r, 0).data(Qt::BackgroundRole).isValid(), faulty);
+
+        // The figures from the counts are those of the run's own summary.
+        const DelaySummary mine = model.delaySummary(r);
+        const DelaySummary exact = model.statisticsAt(r)->delays();
+        QCOMPARE(mine.count, exact.count);
+        for (auto figure :
+             {&DelaySummary::min, &DelaySummary::mean, &DelaySummary::standardDeviation,
+              &DelaySummary::median, &DelaySummary::p99, &DelaySummary::max})
+            QVERIFY(qAbs(mine.*figure - exact.*figure) < 1e-9);
+
+        // A second pass takes in only what is new; a cleared run empties the table.
+        runScript(network, driver);
+        model.refresh();
+        QCOMPARE(model.index(r, StatisticsModel::Cycles).data().toString(), "8");
+        network.clearNodes();
+        model.refresh();
+        QCOMPARE(model.rowCount(), 0);
+    }
+
+    void chartPoints()
+    {
+        auto *driver = new RecordingDriver;
+        TalvenNetwork network;
+        network.setNetworkInterfaceDriver(driver);
+        runScript(network, driver);
+        const RunStatistics &run = network.statistics();
+
+        // Node 3's silent cycle 3 is a gap; node 5's late and early answers stand apart.
+        const NodeDelayPoints three = delayPoints(*run.node(3), 0.5, 4.5, 800, 0, 400);
+        QCOMPARE(three.inSlot, (QVector<QPointF>{{1, 200}, {2, 210}, {4, 250}}));
+        QVERIFY(three.outOfSlot.isEmpty());
+        const NodeDelayPoints five = delayPoints(*run.node(5), 0.5, 4.5, 800, 0, 400);
+        QCOMPARE(five.outOfSlot, (QVector<QPointF>{{2, 375}, {3, 290}}));
+        // A delay beyond the axis is drawn at its edge.
+        QCOMPARE(delayPoints(*run.node(5), 0.5, 4.5, 800, 0, 350).outOfSlot.first(),
+                 QPointF(2, 350));
+
+        // A slot change is a step in the band.
+        QSignalSpy finished(&network, &TalvenNetwork::cycleFinished);
+        network.sendBeacon(0, 20, 0x0004);
+        QVERIFY(finished.wait());
+        const SlotBand band = slotBand(run, 5, 0.5, 5.5);
+        QCOMPARE(band.lower, (QVector<QPointF>{{0.5, 300}, {4.5, 300}, {4.5, 120}, {5.5, 120}}));
+        QCOMPARE(band.upper.last(), QPointF(5.5, 140));
+
+        // Many cycles in few columns: each column keeps its extremes, so one outlier survives.
+        NodeRunStatistics many;
+        for (uint32_t cycle = 1; cycle <= 10000; ++cycle)
+            many.samples.push_back({cycle, cycle == 5000 ? 900 : int32_t(100 + cycle % 7),
+                                    cycle == 5000 ? CycleSample::Late : CycleSample::InSlot, 0});
+        const NodeDelayPoints thinned = delayPoints(many, 0.5, 10000.5, 100, 0, 1000);
+        QVERIFY(thinned.inSlot.size() <= 200);
+        QCOMPARE(thinned.outOfSlot, (QVector<QPointF>{{5000, 900}}));
+    }
+
+    // What a reader sees: node 5's slot as a band, and its late answer as a red-edged square
+    // above it.
+    void chartDrawsBandAndLatePoint()
+    {
+        auto *driver = new RecordingDriver;
+        TalvenNetwork network;
+        network.setNetworkInterfaceDriver(driver);
+        runScript(network, driver);
+
+        DelayChart chart(network.statistics());
+        chart.resize(900, 600);
+        chart.setNodes({0, 3, 5});
+        chart.refresh();
+        const QImage image = chart.grab().toImage();
+        auto pixelAt = [&](double cycle, double delay) {
+            const QPointF scene = chart.chart()->mapToPosition({cycle, delay},
+                                                               chart.chart()->series().constLast());
+            return chart.mapFromScene(chart.chart()->mapToScene(scene));
+        };
+
+        // Inside node 5's band where no point is: tinted with its colour, which is not grey.
+        const QRgb band = image.pixel(pixelAt(2.5, 340));
+        QVERIFY2(qGreen(band) > qRed(band) + 15 && qGreen(band) < 250,
+                 qPrintable(QColor(band).name()));
+        // Above every band: plain background.
+        QCOMPARE(QColor(image.pixel(pixelAt(2.5, 390))), QColor(Qt::white));
+
+        // The late answer of cycle 2 at 375 ms: a red edge around it.
+        const QPoint late = pixelAt(2, 375);
+        int red = 0;
+        for (int dx = -8; dx <= 8; ++dx)
+            for (int dy = -8; dy <= 8; ++dy)
+                red += isRed(image.pixel(late + QPoint(dx, dy)));
+        QVERIFY2(red > 20, qPrintable(QString::number(red)));
+        // No such square where node 5 answered in its slot.
+        red = 0;
+        const QPoint punctual = pixelAt(1, 325);
+        for (int dx = -8; dx <= 8; ++dx)
+            for (int dy = -8; dy <= 8; ++dy)
+                red += isRed(image.pixel(punctual + QPoint(dx, dy)));
+        QCOMPARE(red, 0);
+    }
+};
+
+QTEST_MAIN(TestStatsView)
+
+#include "tst_statsview.moc"

@@ -26,18 +26,23 @@ constexpr qreal kPointSize = 6;
 constexpr qreal kOutOfSlotSize = 12;
 const QColor kOutOfSlotEdge(220, 0, 0);
 
+// The smallest of 1, 2 or 5 times a power of ten that is at least `least` (and at least 1).
+double tidyStep(double least)
+{
+    least = std::max(least, 1.0);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(least)));
+    for (double factor : {1.0, 2.0, 5.0}) {
+        if (factor * magnitude >= least)
+            return factor * magnitude;
+    }
+    return 10 * magnitude;
+}
+
 // A tidy axis end at or above `last` that moves rarely: in steps of 1, 2 or 5 times a power of
 // ten of about a tenth of the span.
 double tidyEnd(double first, double last)
 {
-    const double span = std::max(last - first + 1, 10.0);
-    const double magnitude = std::pow(10.0, std::floor(std::log10(span / 10)));
-    double step = magnitude;
-    for (double factor : {1.0, 2.0, 5.0, 10.0}) {
-        step = factor * magnitude;
-        if (step >= span / 10)
-            break;
-    }
+    const double step = tidyStep(std::max(last - first + 1, 10.0) / 10);
     return std::ceil((last + 1) / step) * step;
 }
 
@@ -62,11 +67,17 @@ DelayChart::DelayChart(const RunStatistics &run, QWidget *parent)
     chart_->setTitle(QStringLiteral(
             "Delay after the beacon, cycle by cycle: a band is the node's slot, a square an early "
             "or late answer, a gap a silent cycle"));
-    chart_->legend()->setAlignment(Qt::AlignBottom);
+    chart_->legend()->setAlignment(Qt::AlignRight);
     chart_->setMargins(QMargins(4, 4, 4, 4));
 
     axisX_->setTitleText(QStringLiteral("Cycle"));
     axisX_->setLabelFormat(QStringLiteral("%.0f"));
+    // Dynamic ticks at tidy multiples; an interval first, as none would be an endless row.
+    for (QValueAxis *axis : {axisX_, axisY_}) {
+        axis->setTickInterval(10);
+        axis->setTickAnchor(0);
+        axis->setTickType(QValueAxis::TicksDynamic);
+    }
     axisY_->setTitleText(QStringLiteral("Delay (ms)"));
     axisY_->setLabelFormat(QStringLiteral("%.0f"));
     slotAxis_->setTitleText(QStringLiteral("Slot of node"));
@@ -164,13 +175,24 @@ void DelayChart::rebuildSeries()
         shown.outOfSlot->setMarkerSize(kOutOfSlotSize);
         shown.outOfSlot->setColor(color);
         shown.outOfSlot->setPen(QPen(kOutOfSlotEdge, 2.5));
+        shown_.append(shown);
+    }
 
-        for (QAbstractSeries *series :
-             std::initializer_list<QAbstractSeries *>{shown.band, shown.inSlot, shown.outOfSlot}) {
-            chart_->addSeries(series);
-            series->attachAxis(axisX_);
-            series->attachAxis(axisY_);
-        }
+    // Later series lie on top: an early or late answer often falls where a neighbour answers in
+    // its slot, and must not hide behind that neighbour's points.
+    QVector<QAbstractSeries *> order;
+    for (const Shown &shown : shown_)
+        order << shown.band;
+    for (const Shown &shown : shown_)
+        order << shown.inSlot;
+    for (const Shown &shown : shown_)
+        order << shown.outOfSlot;
+    for (QAbstractSeries *series : order) {
+        chart_->addSeries(series);
+        series->attachAxis(axisX_);
+        series->attachAxis(axisY_);
+    }
+    for (const Shown &shown : shown_) {
         for (QAbstractSeries *series : {static_cast<QAbstractSeries *>(shown.band),
                                         static_cast<QAbstractSeries *>(shown.outOfSlot)}) {
             for (QLegendMarker *marker : chart_->legend()->markers(series))
@@ -182,7 +204,6 @@ void DelayChart::rebuildSeries()
                     [this, node](const QPointF &point, bool entering) {
                         showPointTip(node, point, entering);
                     });
-        shown_.append(shown);
     }
 }
 
@@ -243,6 +264,7 @@ void DelayChart::updateRange()
     }
     if (axisX_->min() != from_ || axisX_->max() != to_) {
         settingRange_ = true;
+        axisX_->setTickInterval(tidyStep((to_ - from_) / 8));
         axisX_->setRange(from_, to_);
         settingRange_ = false;
     }
@@ -280,8 +302,10 @@ void DelayChart::refresh()
     // Room for the early and late answers around the bands; farther ones sit at the edge.
     yLow_ = low - pad;
     yHigh_ = high + pad;
-    if (axisY_->min() != yLow_ || axisY_->max() != yHigh_)
+    if (axisY_->min() != yLow_ || axisY_->max() != yHigh_) {
+        axisY_->setTickInterval(tidyStep((yHigh_ - yLow_) / 10));
         axisY_->setRange(yLow_, yHigh_);
+    }
     updateSlotAxis(yLow_, yHigh_);
 
     const int columns = std::max(kMinimumColumns, int(chart_->plotArea().width()));

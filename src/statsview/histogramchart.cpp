@@ -46,6 +46,9 @@ HistogramChart::HistogramChart(QWidget *parent)
     axisX_->setLabelFormat(QStringLiteral("%.0f"));
     axisY_->setTitleText(QStringLiteral("Answers"));
     axisY_->setLabelFormat(QStringLiteral("%.0f"));
+    axisY_->setTickInterval(1);
+    axisY_->setTickAnchor(0);
+    axisY_->setTickType(QValueAxis::TicksDynamic);
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
     for (QAbstractSeries *series :
@@ -56,7 +59,7 @@ HistogramChart::HistogramChart(QWidget *parent)
     }
     for (QLegendMarker *marker : chart_->legend()->markers(upperBound_))
         marker->setVisible(false);
-    chart_->legend()->setAlignment(Qt::AlignBottom);
+    chart_->legend()->hide();
     chart_->setMargins(QMargins(4, 4, 4, 4));
     setChart(chart_);
     setRenderHint(QPainter::Antialiasing);
@@ -115,14 +118,16 @@ void HistogramChart::show(uint8_t node, const std::map<int32_t, uint64_t> &count
     lowerBound_->replace(QVector<QPointF>{{slotLower - 0.5, 0}, {slotLower - 0.5, top}});
     upperBound_->replace(QVector<QPointF>{{slotUpper + 0.5, 0}, {slotUpper + 0.5, top}});
     axisX_->setRange(first - 0.5, last + 0.5);
+    axisY_->setTickInterval(std::max(1.0, std::ceil(top / 6)));
     axisY_->setRange(0, top);
+    axisX_->setTitleText(QStringLiteral("Delay (ms), %1 ms bins").arg(bin));
 
-    QString title = QStringLiteral("Node %1: delays in %2 ms bins, slot %3-%4 ms")
+    // The dashed lines are the slot's bounds.
+    QString title = QStringLiteral("Node %1, slot %2-%3 ms (dashed)")
                             .arg(node)
-                            .arg(bin)
                             .arg(slotLower)
                             .arg(slotUpper);
     if (before || after)
-        title += QStringLiteral(" (beyond the axis: %1 before, %2 after)").arg(before).arg(after);
+        title += QStringLiteral("; off the axis: %1 before, %2 after").arg(before).arg(after);
     chart_->setTitle(title);
 }

@@ -46,7 +46,7 @@ StatisticsWindow::StatisticsWindow(TalvenNetwork &network, QWidget *parent)
     , status_(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("Run statistics"));
-    resize(1200, 860);
+    resize(1180, 780);
 
     sorted_->setSourceModel(model_);
     sorted_->setSortRole(StatisticsModel::SortRole);

@@ -164,8 +164,17 @@ private slots:
         bench.driver->deliver(bench.sentBeacon().networkTime() + 40, mpdu(0, 0));
         QCOMPARE(timelinePaints.count, 1);
         QVERIFY(bench.mpduLed->value());
-        QCOMPARE(bench.table->model()->rowCount(), 1);
         QTRY_VERIFY(!bench.mpduLed->value()); // the 50 ms flash ends
+
+        // Node 0 answered at its slot's upper bound, node 1 late: a green badge, then a red one.
+        bench.driver->deliver(bench.sentBeacon().networkTime() + 61, mpdu(1, 0));
+        const QImage table = bench.table->viewport()->grab().toImage();
+        QStringList badges;
+        for (int row = 0; row < bench.table->model()->rowCount(); ++row) {
+            const QRect cell = bench.table->visualRect(bench.table->model()->index(row, 0));
+            badges << table.pixelColor(cell.center() - QPoint(0, 10)).name();
+        }
+        QCOMPARE(badges, (QStringList{QColor(Qt::darkGreen).name(), QColor(Qt::darkRed).name()}));
     }
 
     void spaceRequestsABeacon_data()
@@ -206,6 +215,46 @@ private slots:
         QVERIFY(!single->isEnabled()); // the running cycle goes on
         QTRY_VERIFY_WITH_TIMEOUT(single->isEnabled(), 5000);
         QCOMPARE(bench.driver->transmitted.size(), sent);
+    }
+
+    // A lost link is said once, marked in the title and greys out the beacon commands; nothing
+    // goes out meanwhile, not even by Space. When it is back, continuous beacons go on by
+    // themselves.
+    void lostLink_data()
+    {
+        QTest::addColumn<bool>("continuous");
+        QTest::newRow("single beacons") << false;
+        QTest::newRow("continuous beacons resume") << true;
+    }
+
+    void lostLink()
+    {
+        QFETCH(bool, continuous);
+        Bench bench;
+        bench.shortCycles();
+        QAction *single = bench.action("Send Single Beacon");
+        QAction *continuousAction = bench.action("Send Beacons continuously");
+        const QString title = bench.window.windowTitle();
+        continuousAction->setChecked(continuous);
+
+        bench.driver->setLink(false, "gone");
+        bench.driver->setLink(false, "gone again");
+        QCOMPARE(bench.window.windowTitle(), title + " (no link)");
+        QVERIFY(!single->isEnabled() && !continuousAction->isEnabled());
+        QVERIFY(bench.console->toPlainText().endsWith(
+                "] Lost connection to Recording test link: gone"));
+        QTest::qWait(800); // past the end of a running cycle
+        const int sent = bench.driver->transmitted.size();
+        QTest::keyClick(&bench.window, Qt::Key_Space);
+        QTest::qWait(400);
+        QCOMPARE(bench.driver->transmitted.size(), sent);
+        QVERIFY(!single->isEnabled());
+
+        bench.driver->setLink(true);
+        QCOMPARE(bench.window.windowTitle(), title);
+        QVERIFY(continuousAction->isEnabled());
+        QCOMPARE(single->isEnabled(), !continuous);
+        QCOMPARE(bench.driver->transmitted.size(), sent + (continuous ? 1 : 0));
     }
 
     // Every line is stamped with the time of the cycle's beacon (midnight before the first).

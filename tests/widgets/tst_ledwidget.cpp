@@ -104,6 +104,7 @@ private slots:
         // Lit, the dome is pure red and about twice as bright (its gradient runs from the widget's
         // top, so a low dome is brightened to the full); the ring has half the lamp's brightness.
         QCOMPARE(on.pixelColor(cx, cy).hue(), 0);
+        QVERIFY(on.pixelColor(cx, cy).value() >= 250);
         QVERIFY(on.pixelColor(cx, cy).value() > 1.8 * off.pixelColor(cx, cy).value());
         QVERIFY(qAbs(on.pixelColor(cx, disc.top() + 1).red() - 255 / 2) <= 3);
         QVERIFY(qAbs(off.pixelColor(cx, disc.top() + 1).red() - 255 / 3) <= 3); // dark: a third

@@ -13,13 +13,13 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
@@ -72,10 +72,8 @@ MainWindow::MainWindow(QWidget *parent)
     mainToolBar->addAction("Clear Console", console, SLOT(clear()));
     mainToolBar->addAction("Statistics", this, &MainWindow::showStatistics);
     recordAction = mainToolBar->addAction("Record...", this, &MainWindow::toggleRecording);
-    recordingStatus = new QLabel(this);
-    recordingStatus->setContentsMargins(8, 0, 8, 0);
-    recordingStatusAction = mainToolBar->addWidget(recordingStatus);
-    recordingStatusAction->setVisible(false);
+    // A tool button drops a trailing ellipsis from its text unless told otherwise.
+    recordAction->setIconText(recordAction->text());
 
     auto *simulationToolBar = new QToolBar("Gateway Simulation", this);
     simulationToolBar->setMovable(false);
@@ -349,8 +347,14 @@ void MainWindow::toggleRecording()
     recorder = std::move(next);
     network.addObserver(recorder.get());
     recordAction->setText(QStringLiteral("Stop recording"));
-    recordingStatus->setToolTip(QDir::toNativeSeparators(path));
-    recordingStatusAction->setVisible(true);
+    recordAction->setIconText(recordAction->text());
+    // The status bar appears only while recording: the tool bars have no room to spare, and the
+    // window stays as it was otherwise.
+    if (!recordingStatus) {
+        recordingStatus = new QLabel(this);
+        statusBar()->addPermanentWidget(recordingStatus, 1);
+    }
+    statusBar()->show();
     showRecording();
 }
 
@@ -370,7 +374,7 @@ void MainWindow::showRecording()
         return;
     }
     recordingStatus->setText(QStringLiteral("Recording to %1: %2 frames")
-                                     .arg(QFileInfo(recorder->fileName()).fileName())
+                                     .arg(QDir::toNativeSeparators(recorder->fileName()))
                                      .arg(recorder->frameCount()));
 }
 
@@ -382,7 +386,8 @@ void MainWindow::stopRecording()
     recorder->close();
     recorder.reset();
     recordAction->setText(QStringLiteral("Record..."));
-    recordingStatusAction->setVisible(false);
+    recordAction->setIconText(recordAction->text());
+    statusBar()->hide();
 }
 
 void MainWindow::onLinkStateChanged(bool up)

@@ -77,9 +77,8 @@ private:
     // Made on first use; closing it only hides it, so it keeps its place and selection.
     StatisticsWindow *statisticsWindow = nullptr;
     // Recording of the link's frames to a capture file: the action starts and stops it, the label
-    // shows the file and its frame count while it runs.
+    // in the status bar shows the file and its frame count while it runs.
     QAction *recordAction = nullptr;
-    QAction *recordingStatusAction = nullptr;
     QLabel *recordingStatus = nullptr;
     QString interfaceName;
     std::unique_ptr<capture::FrameRecorder> recorder;

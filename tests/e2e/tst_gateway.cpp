@@ -65,23 +65,16 @@ private slots:
 
         QTest::newRow("healthy, simulator driver") << false << ""
                                                    << "" << 50;
-        QTest::newRow("healthy, marlo-emu") << true << ""
-                                            << "" << 50;
         QTest::newRow("healthy, marlo-emu adding noise and splitting messages")
                 << true << "--noise --split"
                 << "" << 50;
-        QTest::newRow("node 7 late") << false << ""
-                                     << "--node-fault 7:late=1" << 4;
-        QTest::newRow("node 0 early") << false << ""
-                                      << "--node-fault 0:early=1" << 4;
-        QTest::newRow("node 2 silent half of the time") << false << ""
-                                                        << "--node-fault 2:silent=0.5" << 8;
-        QTest::newRow("node 6 short accelerometer sample") << false << ""
-                                                           << "--node-fault 6:wrong-size=1" << 4;
-        QTest::newRow("node 1 unknown ePDU") << false << ""
-                                             << "--node-fault 1:unknown-epdu=1" << 4;
-        QTest::newRow("node 5 broken structure") << false << ""
-                                                 << "--node-fault 5:broken-structure=1" << 4;
+        // Each node its own fault, every time (node 2 half of the time); node 3 and 4 healthy.
+        QTest::newRow("a fault per node, simulator driver")
+                << false << ""
+                << "--node-fault 7:late=1 --node-fault 0:early=1 --node-fault 2:silent=0.5 "
+                   "--node-fault 6:wrong-size=1 --node-fault 1:unknown-epdu=1 "
+                   "--node-fault 5:broken-structure=1"
+                << 8;
         QTest::newRow("every fault now and then, seeded, through marlo-emu")
                 << true << ""
                 << "--seed 9 --silent 0.1 --late 0.1 --early 0.1 --wrong-size 0.1 "

@@ -22,6 +22,9 @@ constexpr double kZoomStep = 1.25;
 constexpr double kPanStep = 0.1;
 constexpr double kMinimumSpan = 4;
 constexpr int kMinimumColumns = 50;
+// One column of points per this many pixels: denser points merge into a smear anyway, and every
+// point is an item to draw.
+constexpr int kPixelsPerColumn = 3;
 constexpr qreal kPointSize = 6;
 constexpr qreal kOutOfSlotSize = 12;
 const QColor kOutOfSlotEdge(220, 0, 0);
@@ -165,6 +168,8 @@ void DelayChart::rebuildSeries()
         shown.band->setPen(QPen(edge, 1));
 
         shown.inSlot = new QScatterSeries;
+        // Fixed, so that no refresh lays the chart out anew.
+        shown.inSlot->setName(QStringLiteral("node %1").arg(shown.node));
         shown.inSlot->setMarkerShape(QScatterSeries::MarkerShapeCircle);
         shown.inSlot->setMarkerSize(kPointSize);
         shown.inSlot->setColor(color);
@@ -308,7 +313,7 @@ void DelayChart::refresh()
     }
     updateSlotAxis(yLow_, yHigh_);
 
-    const int columns = std::max(kMinimumColumns, int(chart_->plotArea().width()));
+    const int columns = columnCount();
     for (int i = 0; i < shown_.size(); ++i) {
         Shown &shown = shown_[i];
         setPoints(shown.lower, bands[i].lower);
@@ -318,9 +323,6 @@ void DelayChart::refresh()
                 = node ? delayPoints(*node, from_, to_, columns, yLow_, yHigh_) : NodeDelayPoints();
         setPoints(shown.inSlot, points.inSlot);
         setPoints(shown.outOfSlot, points.outOfSlot);
-        const QString name = legendName(shown.node);
-        if (shown.inSlot->name() != name)
-            shown.inSlot->setName(name);
     }
     emit viewChanged();
 }
@@ -359,20 +361,9 @@ void DelayChart::updateSlotAxis(double low, double high)
     slotAxis_->setRange(low, high);
 }
 
-QString DelayChart::legendName(uint8_t node) const
+int DelayChart::columnCount() const
 {
-    const NodeRunStatistics *statistics = run_.node(node);
-    QStringList faults;
-    if (statistics) {
-        if (statistics->early)
-            faults << QStringLiteral("%1 early").arg(statistics->early);
-        if (statistics->late)
-            faults << QStringLiteral("%1 late").arg(statistics->late);
-        if (statistics->silent)
-            faults << QStringLiteral("%1 silent").arg(statistics->silent);
-    }
-    return faults.isEmpty() ? QStringLiteral("node %1").arg(node)
-                            : QStringLiteral("node %1: %2").arg(node).arg(faults.join(", "));
+    return std::max(kMinimumColumns, int(chart_->plotArea().width()) / kPixelsPerColumn);
 }
 
 QString DelayChart::describe(uint8_t node, double cycle, double delay) const
@@ -381,7 +372,7 @@ QString DelayChart::describe(uint8_t node, double cycle, double delay) const
     if (!statistics)
         return QString();
     // A point may stand for the extremes of a column of cycles: look through the column.
-    const int columns = std::max(kMinimumColumns, int(chart_->plotArea().width()));
+    const int columns = columnCount();
     const double width = std::max(1.0, (to_ - from_) / columns);
     const auto &samples = statistics->samples;
     auto it = std::lower_bound(samples.begin(), samples.end(), std::floor(cycle),

@@ -78,7 +78,7 @@ private:
     void updateSlotAxis(double low, double high);
     void axisRangeChanged(double min, double max);
     void showPointTip(uint8_t node, const QPointF &point, bool entering);
-    QString legendName(uint8_t node) const;
+    int columnCount() const;
 
     const RunStatistics &run_;
     QtCharts::QChart *chart_;

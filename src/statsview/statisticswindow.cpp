@@ -92,8 +92,9 @@ StatisticsWindow::StatisticsWindow(TalvenNetwork &network, QWidget *parent)
     auto *charts = new QSplitter(Qt::Horizontal, this);
     charts->addWidget(chartPane);
     charts->addWidget(histogram_);
-    charts->setStretchFactor(0, 3);
+    charts->setStretchFactor(0, 2);
     charts->setStretchFactor(1, 1);
+    charts->setSizes({760, 400});
 
     auto *panes = new QSplitter(Qt::Vertical, this);
     panes->addWidget(table_);

@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QtTest>
 
+#include <memory>
+
 using Descriptor = talven::NetworkInterfaceDriver::Descriptor;
 
 enum class Yields { OpeningDriver, FailingDriver, NoDriver };
@@ -131,73 +133,64 @@ private slots:
     // the probers filled it is taken before any of them exists.
     void initTestCase() { probed_ = Descriptor::availableDescriptors(); }
 
-    // Two descriptors, "First" and "Second" (or twins); the user picks one or cancels.
+    // The descriptors by name, each yielding a driver that opens, one that fails, or none; the
+    // user picks a row or cancels.
     void choice_data()
     {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<int>("chosen"); // -1: cancel
+        QTest::addColumn<QStringList>("descriptors"); // name:opens|fails|none
+        QTest::addColumn<int>("chosen");              // -1: cancel
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("instantiated"); // per descriptor
         QTest::addColumn<bool>("runs");
 
-        const QString failed = "Could not open network interface \"Fake link\"";
-        QTest::newRow("cancel ends quietly")
-                << QStringList{"First", "Second"} << -1 << QString() << "0 0" << false;
+        const QStringList two{"First:fails", "Second:opens"};
+        QTest::newRow("cancel ends quietly") << two << -1 << QString() << "0 0" << false;
         QTest::newRow("the second opens and runs the window")
-                << QStringList{"First", "Second"} << 1 << QString() << "0 1" << true;
+                << two << 1 << QString() << "0 1" << true;
         QTest::newRow("twin names resolve to the first")
-                << QStringList{"Twin", "Twin"} << 1 << failed << "1 0" << false;
+                << QStringList{"Twin:fails", "Twin:opens"} << 1
+                << "Could not open network interface \"Fake link\""
+                << "1 0" << false;
+        QTest::newRow("no driver at all")
+                << QStringList{"Broken:none"} << 0 << "Could not open network interface \"Broken\""
+                << "1" << false;
+        QTest::newRow("empty list confirmed")
+                << QStringList() << 0 << "Could not find network interface at index \"4294967295\""
+                << "" << false;
     }
 
     void choice()
     {
-        QFETCH(QStringList, names);
+        QFETCH(QStringList, descriptors);
         QFETCH(int, chosen);
         QFETCH(QString, message);
         QFETCH(QString, instantiated);
         QFETCH(bool, runs);
-        // The first never opens, the second does.
-        FakeDescriptor first(names[0].toStdString(), Yields::FailingDriver);
-        FakeDescriptor second(names[1].toStdString(), Yields::OpeningDriver);
+        std::vector<std::unique_ptr<FakeDescriptor>> fakes;
+        std::vector<Descriptor *> list;
+        QStringList names;
+        for (const QString &descriptor : descriptors) {
+            const QString kind = descriptor.section(':', 1);
+            names << descriptor.section(':', 0, 0);
+            fakes.push_back(std::make_unique<FakeDescriptor>(
+                    names.last().toStdString(), kind == "opens"   ? Yields::OpeningDriver
+                                                : kind == "fails" ? Yields::FailingDriver
+                                                                  : Yields::NoDriver));
+            list.push_back(fakes.back().get());
+        }
         User user(chosen);
-        QCOMPARE(runTestbench({&first, &second}), 0);
+        QCOMPARE(runTestbench(list), 0);
         QCOMPARE(user.items, names);
-        QCOMPARE(user.preselected, 0);
         QCOMPARE(user.messages,
                  message.isEmpty() ? QStringList() : QStringList{app() + ": " + message});
-        QCOMPARE(QString("%1 %2").arg(first.instantiations).arg(second.instantiations),
-                 instantiated);
         QCOMPARE(user.runningTitle, runs ? app() + " - Fake link" : QString());
-        // Whatever was instantiated is deleted: with the window's engine, or at once.
-        QCOMPARE(first.probe.destroyed, first.instantiations > 0);
-        QCOMPARE(second.probe.destroyed, second.instantiations > 0);
-    }
-
-    void failures_data()
-    {
-        QTest::addColumn<int>("descriptors");
-        QTest::addColumn<Yields>("yields");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("empty list confirmed")
-                << 0 << Yields::OpeningDriver
-                << "Could not find network interface at index \"4294967295\"";
-        QTest::newRow("no driver at all")
-                << 1 << Yields::NoDriver << "Could not open network interface \"Broken\"";
-    }
-
-    void failures()
-    {
-        QFETCH(int, descriptors);
-        QFETCH(Yields, yields);
-        QFETCH(QString, message);
-        FakeDescriptor broken("Broken", yields);
-        std::vector<Descriptor *> list;
-        if (descriptors > 0)
-            list.push_back(&broken);
-        User user(0);
-        QCOMPARE(runTestbench(list), 0);
-        QCOMPARE(user.messages, QStringList{app() + ": " + message});
-        QVERIFY(user.runningTitle.isEmpty());
+        QStringList counts;
+        for (const auto &fake : fakes) {
+            counts << QString::number(fake->instantiations);
+            // Whatever was instantiated is deleted: with the window's engine, or at once.
+            QCOMPARE(fake->probe.destroyed, fake->instantiations > 0 && fake->name() != "Broken");
+        }
+        QCOMPARE(counts.join(' '), instantiated);
     }
 
     void registryOffersSerialPortsThenTheSimulator()

@@ -2,11 +2,16 @@
 
 #include "widgets/qjoystickwidget.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QCache>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QImage>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPixmap>
+#include <QPixmapCache>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
 #include <QTextOption>
@@ -14,6 +19,7 @@
 
 #include <climits>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -52,24 +58,136 @@ int toProgress(float value)
     return static_cast<int>(value);
 }
 
+// The parts of a cached picture's key that every picture shares: what the painter and the
+// palette bring to the drawing.
+QString pictureKey(const char *kind, const QPainter *painter, const QPalette &palette,
+                   const QSize &size)
+{
+    return QLatin1String(kind) + QLatin1Char(':') + QString::number(size.width()) + QLatin1Char('x')
+           + QString::number(size.height()) + QLatin1Char(':')
+           + QString::number(int(painter->renderHints())) + QLatin1Char(':')
+           + QString::number(palette.cacheKey()) + QLatin1Char(':')
+           + QString::number(int(palette.currentColorGroup())) + QLatin1Char(':');
+}
+
 // Fusion draws a value above the maximum past the end of the bar, across the next cells, and
 // resets the painter's clip to do so. Drawn through a pixmap of the bar's size, whatever a style
-// does stays inside the bar; the style still sees the bar where it is.
+// does stays inside the bar; the style still sees the bar where it is. The table repaints every
+// row for each MPDU, so the pixmaps are kept by value and size.
 void drawContained(const QStyleOptionProgressBar &bar, QPainter *painter)
 {
     if (bar.rect.isEmpty())
         return;
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-    QPixmap pixmap(bar.rect.size() * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter barPainter(&pixmap);
-        barPainter.setRenderHints(painter->renderHints());
-        barPainter.translate(-bar.rect.topLeft());
-        QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, &barPainter, nullptr);
+    const QString key = pictureKey("talven-bar", painter, bar.palette, bar.rect.size())
+                        + QString::number(ratio) + QLatin1Char(':')
+                        + QString::number(quintptr(QApplication::style())) + QLatin1Char(':')
+                        + QString::number(bar.progress);
+    QPixmap pixmap;
+    if (!QPixmapCache::find(key, &pixmap)) {
+        pixmap = QPixmap(bar.rect.size() * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        {
+            QPainter barPainter(&pixmap);
+            barPainter.setRenderHints(painter->renderHints());
+            barPainter.translate(-bar.rect.topLeft());
+            QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, &barPainter, nullptr);
+        }
+        QPixmapCache::insert(key, pixmap);
     }
     painter->drawPixmap(bar.rect.topLeft(), pixmap);
+}
+
+// The solid colour the view fills under its cells, if the cell is painted on the view's own
+// viewport with nothing that would make a picture of it differ from drawing in place.
+bool cellBackground(const QPainter *painter, const QStyleOptionViewItem &option, QColor *colour)
+{
+    const auto *view = qobject_cast<const QAbstractScrollArea *>(option.widget);
+    const QPaintDevice *device = painter->device();
+    if (!view || !device || device->devicePixelRatioF() != 1.0
+        || painter->worldTransform().type() != QTransform::TxNone || painter->opacity() != 1.0
+        || painter->compositionMode() != QPainter::CompositionMode_SourceOver)
+        return false;
+    static const int imageDpi = QImage(1, 1, QImage::Format_RGB32).logicalDpiY();
+    const QWidget *viewport = view->viewport();
+    const QBrush &fill = viewport->palette().brush(viewport->backgroundRole());
+    // A shape cut by the viewport's edge is rasterised along another road, with other roundings.
+    if (!viewport->rect().contains(option.rect) || !viewport->autoFillBackground()
+        || fill.style() != Qt::SolidPattern || fill.color().alpha() != 255
+        || device->logicalDpiY() != imageDpi)
+        return false;
+    *colour = fill.color();
+    return true;
+}
+
+// The pixel format the painter really draws in: blending rounds differently from one format to
+// another, so a picture must be made in the format of the pixels it will be put on.
+QImage::Format targetFormat(QPainter *painter)
+{
+    const QPaintEngine *engine = painter->paintEngine();
+    const QPaintDevice *target = engine ? engine->paintDevice() : nullptr;
+    if (!target || engine->type() != QPaintEngine::Raster)
+        return QImage::Format_Invalid;
+    if (target->devType() == QInternal::Image)
+        return static_cast<const QImage *>(target)->format();
+    if (target->devType() == QInternal::Pixmap)
+        return static_cast<const QPixmap *>(target)->hasAlphaChannel()
+                       ? QImage::Format_ARGB32_Premultiplied
+                       : QImage::Format_RGB32;
+    return QImage::Format_Invalid;
+}
+
+// Paints a cell through a picture of it kept under `valueKey`: the picture is drawn on the
+// view's own background colour, in the pixel format of the target, so putting it in place gives
+// the very pixels of drawing in place. `draw` paints the cell as usual; `staysInside` tells, on a
+// first drawing, whether it keeps within the cell (a picture cannot show what spills into a
+// neighbour). Anything a picture cannot promise is drawn in place.
+void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option,
+                         const QString &valueKey, const std::function<void(QPainter *)> &draw,
+                         const std::function<bool()> &staysInside)
+{
+    // About 1500 cells of 220 x 28 pixels: every row of 128 nodes with room for their changes.
+    static QCache<QString, QImage> pictures(40 * 1024 * 1024);
+    const QRect &cell = option.rect;
+    QColor background;
+    const QImage::Format format = targetFormat(painter);
+    if (cell.isEmpty() || format == QImage::Format_Invalid
+        || !cellBackground(painter, option, &background)) {
+        draw(painter);
+        return;
+    }
+    const QString key = pictureKey("cell", painter, option.palette, cell.size())
+                        + QString::number(int(format)) + QLatin1Char(':')
+                        + QString::number(background.rgba()) + QLatin1Char(':')
+                        + painter->font().key() + QLatin1Char(':') + option.font.key()
+                        + QLatin1Char(':') + valueKey;
+    const QImage *picture = pictures.object(key);
+    if (!picture) {
+        if (!staysInside()) {
+            draw(painter);
+            return;
+        }
+        auto *made = new QImage(cell.size(), format);
+        made->fill(background);
+        QPainter cellPainter(made);
+        cellPainter.setRenderHints(painter->renderHints());
+        cellPainter.setFont(painter->font());
+        cellPainter.setPen(painter->pen());
+        cellPainter.setBrush(painter->brush());
+        cellPainter.translate(-cell.topLeft());
+        draw(&cellPainter);
+        cellPainter.end();
+        picture = made;
+        pictures.insert(key, made, int(made->sizeInBytes()));
+    }
+    painter->drawImage(cell.topLeft(), *picture);
+}
+
+bool textStaysInside(const QPainter *painter, const QRect &cell, const QString &text)
+{
+    const QRect inner = innerRect(cell).toAlignedRect();
+    return cell.contains(QFontMetrics(painter->font()).boundingRect(inner, Qt::AlignCenter, text));
 }
 
 } // namespace
@@ -94,25 +212,38 @@ MarloNodeTableView::MarloNodeTableView(QWidget *parent)
 void NodeIdItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                                const QModelIndex &index) const
 {
-    painter->save();
-    painter->setRenderHint(QPainter::Antialiasing);
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(QBrush(foregroundOf(index), Qt::SolidPattern));
-
+    const QColor fill = foregroundOf(index);
+    const QString label = QString("%1").arg(index.data(Qt::DisplayRole).toUInt());
     const QRect &cell = option.rect;
     const int dx = (cell.right() - cell.left() - kBadgeSize) / 2;
     const int dy = (cell.bottom() - cell.top() - kBadgeSize) / 2;
-    const QRectF badge(cell.left() + dx, cell.top() + dy, cell.right() - cell.left() - 2 * dx + 1,
-                       cell.bottom() - cell.top() - 2 * dy + 1);
-    painter->drawRoundedRect(badge, 5.0, 5.0, Qt::AbsoluteSize);
-
     QFont font = option.font;
     font.setWeight(75);
     font.setPointSize(10);
-    painter->setFont(font);
-    painter->setPen(option.palette.brush(QPalette::HighlightedText).color());
-    drawCentredText(painter, cell, QString("%1").arg(index.data(Qt::DisplayRole).toUInt()));
-    painter->restore();
+
+    const auto draw = [&](QPainter *to) {
+        to->save();
+        to->setRenderHint(QPainter::Antialiasing);
+        to->setPen(Qt::NoPen);
+        to->setBrush(QBrush(fill, Qt::SolidPattern));
+        const QRectF badge(cell.left() + dx, cell.top() + dy,
+                           cell.right() - cell.left() - 2 * dx + 1,
+                           cell.bottom() - cell.top() - 2 * dy + 1);
+        to->drawRoundedRect(badge, 5.0, 5.0, Qt::AbsoluteSize);
+        to->setFont(font);
+        to->setPen(option.palette.brush(QPalette::HighlightedText).color());
+        drawCentredText(to, cell, label);
+        to->restore();
+    };
+    const auto staysInside = [&] {
+        const QRect inner = innerRect(cell).toAlignedRect();
+        return dx >= 0 && dy >= 0
+               && cell.contains(QFontMetrics(font).boundingRect(inner, Qt::AlignCenter, label));
+    };
+    paintThroughPicture(painter, option,
+                        QStringLiteral("id:") + QString::number(fill.rgba()) + QLatin1Char(':')
+                                + label,
+                        draw, staysInside);
 }
 
 QSize NodeIdItemDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
@@ -123,8 +254,18 @@ QSize NodeIdItemDelegate::sizeHint(const QStyleOptionViewItem &, const QModelInd
 void DelayItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                               const QModelIndex &index) const
 {
-    painter->setPen(foregroundOf(index));
-    drawCentredText(painter, option.rect, index.data(Qt::DisplayRole).toString());
+    const QColor colour = foregroundOf(index);
+    const QString text = index.data(Qt::DisplayRole).toString();
+    // The pen stays set on the view's painter, as drawing in place leaves it.
+    painter->setPen(colour);
+    paintThroughPicture(
+            painter, option,
+            QStringLiteral("delay:") + QString::number(colour.rgba()) + QLatin1Char(':') + text,
+            [&](QPainter *to) {
+                to->setPen(colour);
+                drawCentredText(to, option.rect, text);
+            },
+            [&] { return textStaysInside(painter, option.rect, text); });
 }
 
 QSize DelayItemDelegate::sizeHint(const QStyleOptionViewItem &option,
@@ -144,8 +285,17 @@ QString StatusItemDelegate::statusText(unsigned int errorCount)
 void StatusItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                                const QModelIndex &index) const
 {
-    painter->setPen(foregroundOf(index));
-    drawCentredText(painter, option.rect, statusText(index.data(Qt::DisplayRole).toUInt()));
+    const QColor colour = foregroundOf(index);
+    const QString text = statusText(index.data(Qt::DisplayRole).toUInt());
+    painter->setPen(colour);
+    paintThroughPicture(
+            painter, option,
+            QStringLiteral("status:") + QString::number(colour.rgba()) + QLatin1Char(':') + text,
+            [&](QPainter *to) {
+                to->setPen(colour);
+                drawCentredText(to, option.rect, text);
+            },
+            [&] { return textStaysInside(painter, option.rect, text); });
 }
 
 QSize StatusItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const
@@ -160,7 +310,11 @@ void JoystickItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &
     joystick.rect = option.rect;
     joystick.palette = option.palette;
     joystick.position = index.data(Qt::DisplayRole).toUInt();
-    QJoystickWidget::drawJoystick(&joystick, painter, nullptr);
+    // The picture keeps a margin inside its rectangle.
+    paintThroughPicture(
+            painter, option, QStringLiteral("joystick:") + QString::number(joystick.position),
+            [&](QPainter *to) { QJoystickWidget::drawJoystick(&joystick, to, nullptr); },
+            [] { return true; });
 }
 
 QSize JoystickItemDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const

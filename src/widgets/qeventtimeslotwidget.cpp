@@ -2,6 +2,7 @@
 
 #include "widgets/qeventtimeslotwidgetdatasource.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextOption>
@@ -19,6 +20,41 @@ constexpr int kMargin = 25;
 int slotX(int i, int axisLength, int count)
 {
     return static_cast<int>(static_cast<qint64>(i) * axisLength / count);
+}
+
+// The solid colour under a widget that paints no background of its own: the one the nearest
+// ancestor that fills its background (the window at last) paints there. The widget's own palette
+// must agree, since a grab of the widget alone fills with that. Invalid when there is no such
+// single colour.
+QColor backgroundUnder(const QWidget *widget)
+{
+    const QWidget *filler = widget;
+    while (filler && !filler->isWindow() && !filler->autoFillBackground())
+        filler = filler->parentWidget();
+    if (!filler || widget->autoFillBackground())
+        return QColor();
+    const QBrush &fill = filler->palette().brush(filler->backgroundRole());
+    if (fill.style() != Qt::SolidPattern || fill.color().alpha() != 255
+        || widget->palette().brush(widget->backgroundRole()) != fill)
+        return QColor();
+    return fill.color();
+}
+
+// The pixel format the painter really draws in: blending rounds differently from one format to
+// another, so a picture must be made in the format of the pixels it will be put on.
+QImage::Format targetFormat(const QPainter &painter)
+{
+    const QPaintEngine *engine = painter.paintEngine();
+    const QPaintDevice *target = engine ? engine->paintDevice() : nullptr;
+    if (!target || engine->type() != QPaintEngine::Raster)
+        return QImage::Format_Invalid;
+    if (target->devType() == QInternal::Image)
+        return static_cast<const QImage *>(target)->format();
+    if (target->devType() == QInternal::Pixmap)
+        return static_cast<const QPixmap *>(target)->hasAlphaChannel()
+                       ? QImage::Format_ARGB32_Premultiplied
+                       : QImage::Format_RGB32;
+    return QImage::Format_Invalid;
 }
 
 } // namespace
@@ -75,23 +111,8 @@ void QEventTimeslotWidget::paintEvent(QPaintEvent *)
     const int w = width() - 2 * kMargin;
     const int n = datasource_->timeslotCount();
 
-    painter.setPen(QPen(palette().mid(), 1.0));
-    painter.drawLine(0, 30, w, 30);
-    painter.drawLine(0, 25, 0, 35);
-    painter.drawLine(w, 25, w, 35);
-
-    for (int i = 1; i < n; ++i) {
-        const int x = slotX(i, w, n);
-        painter.drawLine(x, 28, x, 32);
-    }
-    if (n > 0) {
-        const QTextOption centred(Qt::AlignCenter);
-        const int cellWidth = w / n;
-        for (int i = 0; i < n; ++i) {
-            const QRectF cell(slotX(i, w, n), 32.0, cellWidth, 8.0);
-            painter.drawText(cell, QString("%1").arg(i), centred);
-        }
-    }
+    if (!paintScalePicture(painter, w, n))
+        paintScale(painter, w, n);
 
     if (totalTime_ != 0) {
         const double fraction = static_cast<double>(elapsedTime_) / totalTime_;
@@ -130,4 +151,69 @@ void QEventTimeslotWidget::paintEvent(QPaintEvent *)
         painter.drawText(box, event.label, centred);
         painter.restore();
     }
+}
+
+void QEventTimeslotWidget::paintScale(QPainter &painter, int axisLength, int slotCount)
+{
+    const int w = axisLength;
+    const int n = slotCount;
+    painter.setPen(QPen(palette().mid(), 1.0));
+    painter.drawLine(0, 30, w, 30);
+    painter.drawLine(0, 25, 0, 35);
+    painter.drawLine(w, 25, w, 35);
+
+    for (int i = 1; i < n; ++i) {
+        const int x = slotX(i, w, n);
+        painter.drawLine(x, 28, x, 32);
+    }
+    if (n > 0) {
+        const QTextOption centred(Qt::AlignCenter);
+        const int cellWidth = w / n;
+        for (int i = 0; i < n; ++i) {
+            const QRectF cell(slotX(i, w, n), 32.0, cellWidth, 8.0);
+            painter.drawText(cell, QString("%1").arg(i), centred);
+        }
+    }
+}
+
+// Puts the scale in place from a picture of the whole widget, painted on the colour that lies
+// under the widget and in the pixel format of the target, so that it gives the very pixels of
+// painting the scale in place (its lines are aliased and its numbers are glyphs, which no clip
+// rasterises differently). False, with nothing painted, where a picture cannot promise that.
+bool QEventTimeslotWidget::paintScalePicture(QPainter &painter, int axisLength, int slotCount)
+{
+    const QColor background = backgroundUnder(this);
+    const QImage::Format format = targetFormat(painter);
+    const QPaintDevice *device = painter.device();
+    static const int imageDpi = QImage(1, 1, QImage::Format_RGB32).logicalDpiY();
+    if (!background.isValid() || format == QImage::Format_Invalid || !device
+        || device->devicePixelRatioF() != 1.0 || device->logicalDpiY() != imageDpi
+        || painter.opacity() != 1.0
+        || painter.compositionMode() != QPainter::CompositionMode_SourceOver)
+        return false;
+
+    const QString key = QString::number(width()) + QLatin1Char('x') + QString::number(height())
+                        + QLatin1Char(':') + QString::number(axisLength) + QLatin1Char(':')
+                        + QString::number(slotCount) + QLatin1Char(':')
+                        + QString::number(palette().mid().color().rgba()) + QLatin1Char(':')
+                        + QString::number(palette().mid().style()) + QLatin1Char(':')
+                        + QString::number(background.rgba()) + QLatin1Char(':')
+                        + QString::number(int(format)) + QLatin1Char(':')
+                        + QString::number(int(painter.renderHints())) + QLatin1Char(':')
+                        + painter.font().key();
+    if (key != scaleKey_) {
+        scalePicture_ = QImage(size(), format);
+        scalePicture_.fill(background);
+        QPainter picture(&scalePicture_);
+        picture.setRenderHints(painter.renderHints());
+        picture.setFont(painter.font());
+        picture.setTransform(painter.worldTransform());
+        paintScale(picture, axisLength, slotCount);
+        scaleKey_ = key;
+    }
+    painter.save();
+    painter.resetTransform();
+    painter.drawImage(0, 0, scalePicture_);
+    painter.restore();
+    return true;
 }

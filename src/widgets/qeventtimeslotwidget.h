@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QImage>
+#include <QString>
 #include <QWidget>
 
 class QEventTimeslotWidgetDatasource;
@@ -30,8 +32,15 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void paintScale(QPainter &painter, int axisLength, int slotCount);
+    bool paintScalePicture(QPainter &painter, int axisLength, int slotCount);
+
     QEventTimeslotWidgetDatasource *datasource_ = nullptr;
     int timerId_ = -1;
     int totalTime_ = 0;
     int elapsedTime_ = 0;
+    // The axis, ticks and slot numbers as last painted, with what they were painted for: the
+    // widget repaints for every MPDU and every animation step, and they rarely change.
+    QImage scalePicture_;
+    QString scaleKey_;
 };

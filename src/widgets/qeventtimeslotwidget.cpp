@@ -8,6 +8,7 @@
 #include <QTextOption>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -110,47 +111,12 @@ void QEventTimeslotWidget::paintEvent(QPaintEvent *)
 
     const int w = width() - 2 * kMargin;
     const int n = datasource_->timeslotCount();
-
-    if (!paintScalePicture(painter, w, n))
-        paintScale(painter, w, n);
-
-    if (totalTime_ != 0) {
-        const double fraction = static_cast<double>(elapsedTime_) / totalTime_;
-        painter.setPen(QPen(QBrush(palette().color(QPalette::Highlight), Qt::SolidPattern), 2.0,
-                            Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin));
-        painter.drawLine(0, 30, static_cast<int>(w * fraction), 30);
-    }
-
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    font.setWeight(75);
-    font.setPointSize(8);
-    painter.setFont(font);
-
-    QPainterPath pointer;
-    pointer.moveTo(0.0, 42.0);
-    pointer.lineTo(4.33, 28.0);
-    pointer.lineTo(-4.33, 28.0);
-    pointer.closeSubpath();
-    const QRectF box(-10.0, 10.0, 20.0, 20.0);
-    const QTextOption centred(Qt::AlignCenter);
-
     const QList<QEventTimeslotWidgetEvent> events = datasource_->events();
-    for (const QEventTimeslotWidgetEvent &event : events) {
-        // Written so that NaN fails the test as well.
-        if (!(event.position >= 0.0 && event.position <= 1.0))
-            continue;
-        painter.save();
-        painter.translate(static_cast<double>(w) * event.position, -10.0);
-        painter.setBrush(event.color.isValid() ? QBrush(event.color, Qt::SolidPattern)
-                                               : palette().highlight());
-        painter.drawPath(pointer);
-        painter.setPen(QColor(Qt::white));
-        painter.drawRoundedRect(box, 5.0, 5.0, Qt::AbsoluteSize);
-        painter.setPen(palette().color(QPalette::HighlightedText));
-        painter.drawText(box, event.label, centred);
-        painter.restore();
-    }
+    if (paintPicture(painter, w, n, events))
+        return;
+    paintScale(painter, w, n);
+    paintCursor(painter, w);
+    paintMarks(painter, w, events, 0);
 }
 
 void QEventTimeslotWidget::paintScale(QPainter &painter, int axisLength, int slotCount)
@@ -176,11 +142,69 @@ void QEventTimeslotWidget::paintScale(QPainter &painter, int axisLength, int slo
     }
 }
 
-// Puts the scale in place from a picture of the whole widget, painted on the colour that lies
-// under the widget and in the pixel format of the target, so that it gives the very pixels of
-// painting the scale in place (its lines are aliased and its numbers are glyphs, which no clip
-// rasterises differently). False, with nothing painted, where a picture cannot promise that.
-bool QEventTimeslotWidget::paintScalePicture(QPainter &painter, int axisLength, int slotCount)
+int QEventTimeslotWidget::cursorLength(int axisLength) const
+{
+    if (totalTime_ == 0)
+        return -1;
+    const double fraction = static_cast<double>(elapsedTime_) / totalTime_;
+    return static_cast<int>(axisLength * fraction);
+}
+
+void QEventTimeslotWidget::paintCursor(QPainter &painter, int axisLength)
+{
+    const int length = cursorLength(axisLength);
+    if (length == -1)
+        return;
+    painter.setPen(QPen(QBrush(palette().color(QPalette::Highlight), Qt::SolidPattern), 2.0,
+                        Qt::SolidLine, Qt::FlatCap, Qt::BevelJoin));
+    painter.drawLine(0, 30, length, 30);
+}
+
+void QEventTimeslotWidget::paintMarks(QPainter &painter, int axisLength,
+                                      const QList<QEventTimeslotWidgetEvent> &events, int from)
+{
+    const int w = axisLength;
+    QFont font = painter.font();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    font.setWeight(75);
+    font.setPointSize(8);
+    painter.setFont(font);
+
+    QPainterPath pointer;
+    pointer.moveTo(0.0, 42.0);
+    pointer.lineTo(4.33, 28.0);
+    pointer.lineTo(-4.33, 28.0);
+    pointer.closeSubpath();
+    const QRectF box(-10.0, 10.0, 20.0, 20.0);
+    const QTextOption centred(Qt::AlignCenter);
+
+    for (int i = from; i < events.size(); ++i) {
+        const QEventTimeslotWidgetEvent &event = events.at(i);
+        // Written so that NaN fails the test as well.
+        if (!(event.position >= 0.0 && event.position <= 1.0))
+            continue;
+        painter.save();
+        painter.translate(static_cast<double>(w) * event.position, -10.0);
+        painter.setBrush(event.color.isValid() ? QBrush(event.color, Qt::SolidPattern)
+                                               : palette().highlight());
+        painter.drawPath(pointer);
+        painter.setPen(QColor(Qt::white));
+        painter.drawRoundedRect(box, 5.0, 5.0, Qt::AbsoluteSize);
+        painter.setPen(palette().color(QPalette::HighlightedText));
+        painter.drawText(box, event.label, centred);
+        painter.restore();
+    }
+}
+
+// Puts the whole timeline in place from a picture painted on the colour that lies under the
+// widget and in the pixel format of the target, so that it gives the very pixels of painting in
+// place (no shape crosses the widget's edge, where a clip would rasterise it along another road).
+// The picture is kept: its scale while the size and palette stay, its cursor until the next
+// animation step, and its marks while the data source repeats them, so that an MPDU that adds a
+// mark at the end costs one mark. False, with nothing painted, where a picture cannot promise that.
+bool QEventTimeslotWidget::paintPicture(QPainter &painter, int axisLength, int slotCount,
+                                        const QList<QEventTimeslotWidgetEvent> &events)
 {
     const QColor background = backgroundUnder(this);
     const QImage::Format format = targetFormat(painter);
@@ -192,28 +216,59 @@ bool QEventTimeslotWidget::paintScalePicture(QPainter &painter, int axisLength, 
         || painter.compositionMode() != QPainter::CompositionMode_SourceOver)
         return false;
 
-    const QString key = QString::number(width()) + QLatin1Char('x') + QString::number(height())
-                        + QLatin1Char(':') + QString::number(axisLength) + QLatin1Char(':')
-                        + QString::number(slotCount) + QLatin1Char(':')
-                        + QString::number(palette().mid().color().rgba()) + QLatin1Char(':')
-                        + QString::number(palette().mid().style()) + QLatin1Char(':')
-                        + QString::number(background.rgba()) + QLatin1Char(':')
-                        + QString::number(int(format)) + QLatin1Char(':')
-                        + QString::number(int(painter.renderHints())) + QLatin1Char(':')
-                        + painter.font().key();
-    if (key != scaleKey_) {
-        scalePicture_ = QImage(size(), format);
-        scalePicture_.fill(background);
-        QPainter picture(&scalePicture_);
+    const QPalette &colours = palette();
+    const QString scaleKey = QString::number(width()) + QLatin1Char('x') + QString::number(height())
+                             + QLatin1Char(':') + QString::number(axisLength) + QLatin1Char(':')
+                             + QString::number(slotCount) + QLatin1Char(':')
+                             + QString::number(colours.mid().color().rgba()) + QLatin1Char(':')
+                             + QString::number(colours.mid().style()) + QLatin1Char(':')
+                             + QString::number(background.rgba()) + QLatin1Char(':')
+                             + QString::number(int(format)) + QLatin1Char(':')
+                             + QString::number(int(painter.renderHints())) + QLatin1Char(':')
+                             + painter.font().key();
+    const auto setUp = [&](QPainter &picture) {
         picture.setRenderHints(painter.renderHints());
         picture.setFont(painter.font());
         picture.setTransform(painter.worldTransform());
+    };
+    if (scaleKey != scaleKey_) {
+        scalePicture_ = QImage(size(), format);
+        scalePicture_.fill(background);
+        QPainter picture(&scalePicture_);
+        setUp(picture);
         paintScale(picture, axisLength, slotCount);
-        scaleKey_ = key;
+        scaleKey_ = scaleKey;
+        pictureKey_.clear();
+    }
+
+    const QString key = scaleKey + QLatin1Char(':') + QString::number(cursorLength(axisLength))
+                        + QLatin1Char(':') + QString::number(colours.highlight().color().rgba())
+                        + QLatin1Char(':') + QString::number(colours.highlight().style())
+                        + QLatin1Char(':')
+                        + QString::number(colours.color(QPalette::HighlightedText).rgba());
+    int drawn = int(marksDrawn_.size());
+    const auto same = [](const QEventTimeslotWidgetEvent &a, const QEventTimeslotWidgetEvent &b) {
+        return a.position == b.position && a.label == b.label && a.color == b.color;
+    };
+    const bool extends
+            = key == pictureKey_ && events.size() >= drawn
+              && std::equal(marksDrawn_.begin(), marksDrawn_.end(), events.begin(), same);
+    if (!extends) {
+        picture_ = scalePicture_.copy();
+        drawn = 0;
+    }
+    if (!extends || drawn < events.size()) {
+        QPainter picture(&picture_);
+        setUp(picture);
+        if (drawn == 0)
+            paintCursor(picture, axisLength);
+        paintMarks(picture, axisLength, events, drawn);
+        marksDrawn_ = events;
+        pictureKey_ = key;
     }
     painter.save();
     painter.resetTransform();
-    painter.drawImage(0, 0, scalePicture_);
+    painter.drawImage(0, 0, picture_);
     painter.restore();
     return true;
 }

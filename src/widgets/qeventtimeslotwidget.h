@@ -1,10 +1,11 @@
 #pragma once
 
+#include "widgets/qeventtimeslotwidgetdatasource.h"
+
 #include <QImage>
+#include <QList>
 #include <QString>
 #include <QWidget>
-
-class QEventTimeslotWidgetDatasource;
 
 // A thin timeline of one network cycle: the axis split into the cycle's slots with their numbers,
 // a cursor that runs along the axis for one cycle after each beacon, and one mark per node that
@@ -33,14 +34,23 @@ protected:
 
 private:
     void paintScale(QPainter &painter, int axisLength, int slotCount);
-    bool paintScalePicture(QPainter &painter, int axisLength, int slotCount);
+    // The cursor's length in pixels; -1 while no cursor is shown.
+    int cursorLength(int axisLength) const;
+    void paintCursor(QPainter &painter, int axisLength);
+    void paintMarks(QPainter &painter, int axisLength,
+                    const QList<QEventTimeslotWidgetEvent> &events, int from);
+    bool paintPicture(QPainter &painter, int axisLength, int slotCount,
+                      const QList<QEventTimeslotWidgetEvent> &events);
 
     QEventTimeslotWidgetDatasource *datasource_ = nullptr;
     int timerId_ = -1;
     int totalTime_ = 0;
     int elapsedTime_ = 0;
-    // The axis, ticks and slot numbers as last painted, with what they were painted for: the
-    // widget repaints for every MPDU and every animation step, and they rarely change.
+    // What was last painted, with what it was painted for: the widget repaints for every MPDU
+    // and every animation step, and the scale rarely changes, the marks mostly grow by one.
     QImage scalePicture_;
     QString scaleKey_;
+    QImage picture_;
+    QString pictureKey_;
+    QList<QEventTimeslotWidgetEvent> marksDrawn_;
 };

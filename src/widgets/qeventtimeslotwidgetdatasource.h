@@ -14,7 +14,7 @@ struct QEventTimeslotWidgetEvent
 };
 
 // What the cycle timeline shows: the number of slots and the marks of the current cycle. The
-// timeline calls both from its painting, on the GUI thread, and caches nothing between paints.
+// timeline calls both from its painting, on the GUI thread, and reads them anew on every paint.
 class QEventTimeslotWidgetDatasource
 {
 public:

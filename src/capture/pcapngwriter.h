@@ -14,8 +14,9 @@ enum class Direction : uint8_t { Unknown = 0, Inbound = 1, Outbound = 2 };
 // Writes TALVEN frames to a pcapng file: one section whose header names the program and the
 // project's version, one interface per link (LINKTYPE_USER0, nanosecond time stamps) and one
 // Enhanced Packet Block per frame, with its direction and an optional comment. Blocks collect in
-// the file's buffer and reach the disk on flush(), so a reader finds whole blocks only. A failed
-// write stops the writer for good and keeps the reason. Not thread-safe; one owner.
+// memory and reach the file in one write at flush() (or once 64 KiB wait), so a reader finds
+// whole blocks only. A failed write stops the writer for good and keeps the reason. Not
+// thread-safe; one owner.
 class PcapngWriter
 {
 public:
@@ -43,7 +44,7 @@ public:
                      const uint8_t *data, size_t length, const QString &comment = QString());
     uint64_t packetCount() const { return packets_; }
 
-    // Hands the blocks written so far to the system: one write.
+    // Hands the blocks recorded so far to the system: one write.
     bool flush();
     void close();
 
@@ -60,8 +61,9 @@ private:
     void fail(const QString &reason);
 
     QFile file_;
-    // One block at a time, kept between blocks so that recording allocates nothing per frame.
-    QByteArray block_;
+    // The blocks not yet written; its storage is kept, so recording allocates nothing per frame.
+    QByteArray pending_;
+    int blockStart_ = 0;
     QString error_;
     uint32_t interfaces_ = 0;
     uint64_t packets_ = 0;

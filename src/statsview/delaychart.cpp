@@ -67,9 +67,9 @@ DelayChart::DelayChart(const RunStatistics &run, QWidget *parent)
     , slotAxisAnchor_(new QLineSeries)
     , generation_(run.generation())
 {
-    chart_->setTitle(QStringLiteral(
-            "Delay after the beacon, cycle by cycle: a band is the node's slot, a square an early "
-            "or late answer, a gap a silent cycle"));
+    chart_->setTitle(
+            QStringLiteral("Delay per cycle. Band: the node's slot; square: early or late; "
+                           "gap: silent"));
     chart_->legend()->setAlignment(Qt::AlignRight);
     chart_->setMargins(QMargins(4, 4, 4, 4));
 

@@ -11,8 +11,8 @@ namespace talven {
 // The link through which the gateway reaches the sensor network. A driver wraps every frame it
 // transmits in its link's framing, strips that framing from what it receives and hands each
 // received frame, with its reception time in milliseconds since local midnight, to the stored
-// receive handler. Drivers live on the GUI thread and call the handler from their device's
-// readyRead handling.
+// receive handler. A driver calls the handler on the thread that created it (the engine's), in
+// arrival order; it may read its device in a thread of its own to time the frames exactly.
 class NetworkInterfaceDriver
 {
 public:

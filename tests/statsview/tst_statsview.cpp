@@ -3,11 +3,13 @@
 #include "statsview/delaychart.h"
 #include "statsview/delaychartdata.h"
 #include "statsview/statisticsmodel.h"
+#include "statsview/statisticswindow.h"
 #include "support/recordingdriver.h"
 
 #include <QAbstractItemModelTester>
 #include <QChart>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -185,6 +187,29 @@ private slots:
             for (int dy = -8; dy <= 8; ++dy)
                 red += isRed(image.pixel(punctual + QPoint(dx, dy)));
         QCOMPARE(red, 0);
+    }
+
+    // The reports are those of talven-gateway, the picture is the chart; a file that cannot be
+    // written is named in the error.
+    void saveReport()
+    {
+        auto *driver = new RecordingDriver;
+        TalvenNetwork network;
+        network.setNetworkInterfaceDriver(driver);
+        runScript(network, driver);
+        StatisticsWindow window(network);
+        QTemporaryDir dir;
+        QString error;
+        QVERIFY(window.saveReport(dir.filePath("run"), &error));
+
+        QFile xml(dir.filePath("run.xml")), csv(dir.filePath("run.csv"));
+        QVERIFY(xml.open(QIODevice::ReadOnly) && csv.open(QIODevice::ReadOnly));
+        QCOMPARE(QString(xml.readAll()).count("<testcase "), 3);
+        QCOMPARE(csv.readLine(), QByteArray("cycle,beacon_time,node,delay_ms,verdict,faults\r\n"));
+        QVERIFY(!QImage(dir.filePath("run.png")).isNull());
+
+        QVERIFY(!window.saveReport(dir.filePath("missing/run"), &error));
+        QVERIFY2(error.contains("missing/run.xml"), qPrintable(error));
     }
 };
 

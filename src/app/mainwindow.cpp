@@ -233,8 +233,7 @@ void MainWindow::showStatistics()
 {
     if (!statisticsWindow)
         statisticsWindow = new StatisticsWindow(network, this);
-    // The title ends in the driver's name (the application's own name has no " - ").
-    statisticsWindow->setInterfaceName(windowTitle().section(QStringLiteral(" - "), 1));
+    statisticsWindow->setInterfaceName(interfaceName);
     statisticsWindow->show();
     statisticsWindow->raise();
     statisticsWindow->activateWindow();

@@ -169,6 +169,9 @@ MainWindow::~MainWindow()
 {
     if (recorder)
         network.removeObserver(recorder.get());
+    // Closing the child widgets moves the focus, and a spin box that loses it reports
+    // editingFinished: by then this is no longer a MainWindow to correct anything in.
+    disconnect(nextBeaconSpinBox, nullptr, this, nullptr);
 }
 
 void MainWindow::setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *driver)

@@ -1,6 +1,7 @@
 #include "widgets/marlonodetableview.h"
 
 #include "widgets/qjoystickwidget.h"
+#include "widgets/rasterformat.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -121,23 +122,6 @@ bool cellBackground(const QPainter *painter, const QStyleOptionViewItem &option,
     return true;
 }
 
-// The pixel format the painter really draws in: blending rounds differently from one format to
-// another, so a picture must be made in the format of the pixels it will be put on.
-QImage::Format targetFormat(QPainter *painter)
-{
-    const QPaintEngine *engine = painter->paintEngine();
-    const QPaintDevice *target = engine ? engine->paintDevice() : nullptr;
-    if (!target || engine->type() != QPaintEngine::Raster)
-        return QImage::Format_Invalid;
-    if (target->devType() == QInternal::Image)
-        return static_cast<const QImage *>(target)->format();
-    if (target->devType() == QInternal::Pixmap)
-        return static_cast<const QPixmap *>(target)->hasAlphaChannel()
-                       ? QImage::Format_ARGB32_Premultiplied
-                       : QImage::Format_RGB32;
-    return QImage::Format_Invalid;
-}
-
 // Paints a cell through a picture of it kept under `valueKey`: the picture is drawn on the
 // view's own background colour, in the pixel format of the target, so putting it in place gives
 // the very pixels of drawing in place. `draw` paints the cell as usual; `staysInside` tells, on a
@@ -151,7 +135,7 @@ void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option,
     static QCache<QString, QImage> pictures(40 * 1024 * 1024);
     const QRect &cell = option.rect;
     QColor background;
-    const QImage::Format format = targetFormat(painter);
+    const QImage::Format format = rasterTargetFormat(*painter);
     if (cell.isEmpty() || format == QImage::Format_Invalid
         || !cellBackground(painter, option, &background)) {
         draw(painter);

@@ -1,6 +1,7 @@
 #include "widgets/qeventtimeslotwidget.h"
 
 #include "widgets/qeventtimeslotwidgetdatasource.h"
+#include "widgets/rasterformat.h"
 
 #include <QPaintEngine>
 #include <QPainter>
@@ -39,23 +40,6 @@ QColor backgroundUnder(const QWidget *widget)
         || widget->palette().brush(widget->backgroundRole()) != fill)
         return QColor();
     return fill.color();
-}
-
-// The pixel format the painter really draws in: blending rounds differently from one format to
-// another, so a picture must be made in the format of the pixels it will be put on.
-QImage::Format targetFormat(const QPainter &painter)
-{
-    const QPaintEngine *engine = painter.paintEngine();
-    const QPaintDevice *target = engine ? engine->paintDevice() : nullptr;
-    if (!target || engine->type() != QPaintEngine::Raster)
-        return QImage::Format_Invalid;
-    if (target->devType() == QInternal::Image)
-        return static_cast<const QImage *>(target)->format();
-    if (target->devType() == QInternal::Pixmap)
-        return static_cast<const QPixmap *>(target)->hasAlphaChannel()
-                       ? QImage::Format_ARGB32_Premultiplied
-                       : QImage::Format_RGB32;
-    return QImage::Format_Invalid;
 }
 
 } // namespace
@@ -207,7 +191,7 @@ bool QEventTimeslotWidget::paintPicture(QPainter &painter, int axisLength, int s
                                         const QList<QEventTimeslotWidgetEvent> &events)
 {
     const QColor background = backgroundUnder(this);
-    const QImage::Format format = targetFormat(painter);
+    const QImage::Format format = rasterTargetFormat(painter);
     const QPaintDevice *device = painter.device();
     static const int imageDpi = QImage(1, 1, QImage::Format_RGB32).logicalDpiY();
     if (!background.isValid() || format == QImage::Format_Invalid || !device

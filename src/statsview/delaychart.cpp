@@ -110,7 +110,10 @@ DelayChart::DelayChart(const RunStatistics &run, QWidget *parent)
     key->attachAxis(axisX_);
     key->attachAxis(axisY_);
 
+    // The view came with a default chart of its own, which it gives up, not deletes, when replaced.
+    QChart *placeholder = chart();
     setChart(chart_);
+    delete placeholder;
     setRenderHint(QPainter::Antialiasing);
     setRubberBand(QChartView::HorizontalRubberBand);
     setFocusPolicy(Qt::StrongFocus);

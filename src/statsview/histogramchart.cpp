@@ -61,7 +61,10 @@ HistogramChart::HistogramChart(QWidget *parent)
         marker->setVisible(false);
     chart_->legend()->hide();
     chart_->setMargins(QMargins(4, 4, 4, 4));
+    // The view came with a default chart of its own, which it gives up, not deletes, when replaced.
+    QChart *placeholder = chart();
     setChart(chart_);
+    delete placeholder;
     setRenderHint(QPainter::Antialiasing);
     showNothing();
 }

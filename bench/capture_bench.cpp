@@ -7,6 +7,7 @@
 
 #include "capture/framerecorder.h"
 #include "gateway/talvennetwork.h"
+#include "loopdriver.h"
 #include "mdw/talven/frame.h"
 
 #include <QCoreApplication>
@@ -20,31 +21,6 @@ namespace {
 
 constexpr int kInterval = 32768;
 constexpr int kSlot = 10;
-
-// Keeps the engine's receive handler; sends nothing anywhere.
-class LoopDriver : public talven::NetworkInterfaceDriver
-{
-public:
-    std::string name() const override { return "bench"; }
-    bool open() override { return true; }
-    bool isOpen() const override { return true; }
-    uint32_t address() const override { return 0xE2E2E2E2; }
-    bool transmit(const uint8_t *data, size_t) override
-    {
-        beaconTime = qFromLittleEndian<quint32>(data + 6);
-        return true;
-    }
-    void setReceiveHandler(ReceiveHandler handler) override { this->handler = std::move(handler); }
-
-    // Hands over `mpdu` `offsetSlots` slot durations after the beacon.
-    void receive(const talven::MultiPdu &mpdu, double offsetSlots)
-    {
-        handler(*this, beaconTime + uint32_t(offsetSlots * kSlot), mpdu.data(), mpdu.length());
-    }
-
-    ReceiveHandler handler;
-    uint32_t beaconTime = 0;
-};
 
 talven::MultiPdu answer(uint8_t id, bool unknownEvent)
 {
@@ -67,7 +43,7 @@ struct Bench
 {
     explicit Bench(bool recording)
     {
-        auto *loop = new LoopDriver;
+        auto *loop = new LoopDriver(kSlot);
         driver = loop;
         engine.setNetworkInterfaceDriver(loop);
         if (recording) {

@@ -6,6 +6,7 @@
 
 #include "app/mainwindow.h"
 #include "gateway/talvennetwork.h"
+#include "loopdriver.h"
 #include "mdw/talven/frame.h"
 
 #include <QAction>
@@ -21,33 +22,6 @@ namespace {
 
 constexpr int kInterval = 32768;
 constexpr int kSlot = 10;
-
-// Keeps the engine's receive handler and the beacons it is given; sends nothing anywhere.
-class LoopDriver : public talven::NetworkInterfaceDriver
-{
-public:
-    std::string name() const override { return "bench"; }
-    bool open() override { return true; }
-    bool isOpen() const override { return true; }
-    uint32_t address() const override { return 0xE2E2E2E2; }
-    bool transmit(const uint8_t *data, size_t length) override
-    {
-        if (length == talven::Beacon::kLength)
-            beaconTime = qFromLittleEndian<quint32>(data + 6);
-        return true;
-    }
-    void setReceiveHandler(ReceiveHandler handler) override { this->handler = std::move(handler); }
-
-    // Hands over node `id`'s MPDU in the middle of its slot.
-    void receive(const talven::MultiPdu &mpdu)
-    {
-        const uint32_t time = beaconTime + uint32_t((mpdu.sourceId() + 1.5) * kSlot);
-        handler(*this, time, mpdu.data(), mpdu.length());
-    }
-
-    ReceiveHandler handler;
-    uint32_t beaconTime = 0;
-};
 
 // What the simulator's healthy nodes send: an accelerometer sample and a joystick state.
 std::vector<talven::MultiPdu> mpdus(int count)
@@ -72,12 +46,12 @@ void engineReceive(benchmark::State &state)
 {
     const std::vector<talven::MultiPdu> frames = mpdus(int(state.range(0)));
     TalvenNetwork engine;
-    auto *driver = new LoopDriver;
+    auto *driver = new LoopDriver(kSlot);
     engine.setNetworkInterfaceDriver(driver);
     engine.sendBeacon(kInterval, kSlot, 0xFFFF);
     size_t next = 0;
     for (auto _ : state) {
-        driver->receive(frames[next]);
+        driver->receive(frames[next], frames[next].sourceId() + 1.5);
         next = (next + 1) % frames.size();
     }
     state.SetItemsProcessed(state.iterations());
@@ -90,7 +64,7 @@ void windowReceive(benchmark::State &state)
     window.resize(1100, 650);
     window.findChild<QSpinBox *>("slotDurationSpinBox")->setValue(kSlot);
     window.findChild<QSpinBox *>("nextBeaconSpinBox")->setValue(kInterval);
-    auto *driver = new LoopDriver;
+    auto *driver = new LoopDriver(kSlot);
     window.setNetworkInterfaceDriver(driver);
     window.show();
     QAction *single = nullptr;
@@ -101,12 +75,12 @@ void windowReceive(benchmark::State &state)
     single->trigger();
     // Every node once, so the table has its rows before the measurement starts.
     for (const talven::MultiPdu &frame : frames)
-        driver->receive(frame);
+        driver->receive(frame, frame.sourceId() + 1.5);
     QApplication::processEvents();
 
     size_t next = 0;
     for (auto _ : state) {
-        driver->receive(frames[next]);
+        driver->receive(frames[next], frames[next].sourceId() + 1.5);
         // The view's reset paints at the next pass of the event loop: part of the MPDU's cost.
         QApplication::processEvents();
         next = (next + 1) % frames.size();

@@ -45,10 +45,10 @@ bool CycleDeadline::arm(int64_t deadlineNs)
         return false;
     // A zero time would disarm the timer instead of firing it.
     const int64_t at = deadlineNs > 0 ? deadlineNs : 1;
-    itimerspec spec{};
-    spec.it_value.tv_sec = at / 1000000000;
-    spec.it_value.tv_nsec = at % 1000000000;
-    return timerfd_settime(fd_, TFD_TIMER_ABSTIME, &spec, nullptr) == 0;
+    itimerspec deadline{};
+    deadline.it_value.tv_sec = at / 1000000000;
+    deadline.it_value.tv_nsec = at % 1000000000;
+    return timerfd_settime(fd_, TFD_TIMER_ABSTIME, &deadline, nullptr) == 0;
 #else
     Q_UNUSED(deadlineNs);
     return false;

@@ -12,15 +12,17 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPixmap>
-#include <QPixmapCache>
 #include <QStyle>
 #include <QStyleOptionProgressBar>
 #include <QTextOption>
 #include <QVector3D>
 
+#include <array>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -59,16 +61,63 @@ int toProgress(float value)
     return static_cast<int>(value);
 }
 
-// The parts of a cached picture's key that every picture shares: what the painter and the
-// palette bring to the drawing.
-QString pictureKey(const char *kind, const QPainter *painter, const QPalette &palette,
-                   const QSize &size)
+// What a cached picture depends on: numbers (sizes, colours, the keys of the palette and the
+// fonts...) and at most one text. The table builds one for every cell of every repaint, so it is
+// cheaper to build and compare than a string of all its parts.
+struct PictureKey
 {
-    return QLatin1String(kind) + QLatin1Char(':') + QString::number(size.width()) + QLatin1Char('x')
-           + QString::number(size.height()) + QLatin1Char(':')
-           + QString::number(int(painter->renderHints())) + QLatin1Char(':')
-           + QString::number(palette.cacheKey()) + QLatin1Char(':')
-           + QString::number(int(palette.currentColorGroup())) + QLatin1Char(':');
+    std::array<qint64, 10> numbers{};
+    QString text;
+
+    bool operator==(const PictureKey &other) const
+    {
+        return numbers == other.numbers && text == other.text;
+    }
+};
+
+uint qHash(const PictureKey &key, uint seed = 0)
+{
+    return qHashBits(key.numbers.data(), sizeof key.numbers, seed) ^ qHash(key.text, seed);
+}
+
+enum PictureKind { BarPicture = 1, NodeIdPicture, DelayPicture, StatusPicture, JoystickPicture };
+
+// The parts that every picture shares: what the painter and the palette bring to the drawing.
+PictureKey pictureKey(PictureKind kind, const QPainter *painter, const QPalette &palette,
+                      const QSize &size)
+{
+    PictureKey key;
+    key.numbers = {kind,
+                   size.width(),
+                   size.height(),
+                   int(painter->renderHints()),
+                   palette.cacheKey(),
+                   int(palette.currentColorGroup())};
+    return key;
+}
+
+// A small number that stands for a font in picture keys, -1 when too many fonts were met to
+// keep them apart (the caller then draws in place).
+int fontNumber(const QFont &font)
+{
+    static std::vector<QFont> known;
+    constexpr size_t kMaxFonts = 64;
+    for (size_t i = 0; i < known.size(); ++i) {
+        if (known[i] == font)
+            return int(i);
+    }
+    if (known.size() == kMaxFonts)
+        return -1;
+    known.push_back(font);
+    return int(known.size() - 1);
+}
+
+qint64 bitsOf(qreal value)
+{
+    qint64 bits;
+    static_assert(sizeof bits == sizeof value, "a qreal is a double");
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
 }
 
 // Fusion draws a value above the maximum past the end of the bar, across the next cells, and
@@ -80,24 +129,27 @@ void drawContained(const QStyleOptionProgressBar &bar, QPainter *painter)
     if (bar.rect.isEmpty())
         return;
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-    const QString key = pictureKey("talven-bar", painter, bar.palette, bar.rect.size())
-                        + QString::number(ratio) + QLatin1Char(':')
-                        + QString::number(quintptr(QApplication::style())) + QLatin1Char(':')
-                        + QString::number(bar.progress);
-    QPixmap pixmap;
-    if (!QPixmapCache::find(key, &pixmap)) {
-        pixmap = QPixmap(bar.rect.size() * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
+    // Three bars for each of 128 rows, with room for their changes.
+    static QCache<PictureKey, QPixmap> bars(16 * 1024 * 1024);
+    PictureKey key = pictureKey(BarPicture, painter, bar.palette, bar.rect.size());
+    key.numbers[6] = bitsOf(ratio);
+    key.numbers[7] = qint64(quintptr(QApplication::style()));
+    key.numbers[8] = bar.progress;
+    const QPixmap *pixmap = bars.object(key);
+    if (!pixmap) {
+        auto *made = new QPixmap(bar.rect.size() * ratio);
+        made->setDevicePixelRatio(ratio);
+        made->fill(Qt::transparent);
         {
-            QPainter barPainter(&pixmap);
+            QPainter barPainter(made);
             barPainter.setRenderHints(painter->renderHints());
             barPainter.translate(-bar.rect.topLeft());
             QApplication::style()->drawControl(QStyle::CE_ProgressBar, &bar, &barPainter, nullptr);
         }
-        QPixmapCache::insert(key, pixmap);
+        pixmap = made;
+        bars.insert(key, made, made->width() * made->height() * made->depth() / 8);
     }
-    painter->drawPixmap(bar.rect.topLeft(), pixmap);
+    painter->drawPixmap(bar.rect.topLeft(), *pixmap);
 }
 
 // The solid colour the view fills under its cells, if the cell is painted on the view's own
@@ -122,30 +174,34 @@ bool cellBackground(const QPainter *painter, const QStyleOptionViewItem &option,
     return true;
 }
 
-// Paints a cell through a picture of it kept under `valueKey`: the picture is drawn on the
-// view's own background colour, in the pixel format of the target, so putting it in place gives
-// the very pixels of drawing in place. `draw` paints the cell as usual; `staysInside` tells, on a
-// first drawing, whether it keeps within the cell (a picture cannot show what spills into a
-// neighbour). Anything a picture cannot promise is drawn in place.
-void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option,
-                         const QString &valueKey, const std::function<void(QPainter *)> &draw,
+// Paints a cell through a picture of it kept under what it shows (`value` and `text`): the picture
+// is drawn on the view's own background colour, in the pixel format of the target, so putting it in
+// place gives the very pixels of drawing in place. `draw` paints the cell as usual; `staysInside`
+// tells, on a first drawing, whether it keeps within the cell (a picture cannot show what spills
+// into a neighbour). Anything a picture cannot promise is drawn in place.
+void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option, PictureKind kind,
+                         qint64 value, const QString &text,
+                         const std::function<void(QPainter *)> &draw,
                          const std::function<bool()> &staysInside)
 {
     // About 1500 cells of 220 x 28 pixels: every row of 128 nodes with room for their changes.
-    static QCache<QString, QImage> pictures(40 * 1024 * 1024);
+    static QCache<PictureKey, QImage> pictures(40 * 1024 * 1024);
     const QRect &cell = option.rect;
     QColor background;
     const QImage::Format format = rasterTargetFormat(*painter);
-    if (cell.isEmpty() || format == QImage::Format_Invalid
+    const int painterFont = fontNumber(painter->font());
+    const int optionFont = fontNumber(option.font);
+    if (cell.isEmpty() || format == QImage::Format_Invalid || painterFont < 0 || optionFont < 0
         || !cellBackground(painter, option, &background)) {
         draw(painter);
         return;
     }
-    const QString key = pictureKey("cell", painter, option.palette, cell.size())
-                        + QString::number(int(format)) + QLatin1Char(':')
-                        + QString::number(background.rgba()) + QLatin1Char(':')
-                        + painter->font().key() + QLatin1Char(':') + option.font.key()
-                        + QLatin1Char(':') + valueKey;
+    PictureKey key = pictureKey(kind, painter, option.palette, cell.size());
+    key.numbers[6] = int(format);
+    key.numbers[7] = background.rgba();
+    key.numbers[8] = qint64(painterFont) << 32 | optionFont;
+    key.numbers[9] = value;
+    key.text = text;
     const QImage *picture = pictures.object(key);
     if (!picture) {
         if (!staysInside()) {
@@ -197,7 +253,8 @@ void NodeIdItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
                                const QModelIndex &index) const
 {
     const QColor fill = foregroundOf(index);
-    const QString label = QString("%1").arg(index.data(Qt::DisplayRole).toUInt());
+    const uint id = index.data(Qt::DisplayRole).toUInt();
+    const QString label = QString("%1").arg(id);
     const QRect &cell = option.rect;
     const int dx = (cell.right() - cell.left() - kBadgeSize) / 2;
     const int dy = (cell.bottom() - cell.top() - kBadgeSize) / 2;
@@ -224,9 +281,7 @@ void NodeIdItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
         return dx >= 0 && dy >= 0
                && cell.contains(QFontMetrics(font).boundingRect(inner, Qt::AlignCenter, label));
     };
-    paintThroughPicture(painter, option,
-                        QStringLiteral("id:") + QString::number(fill.rgba()) + QLatin1Char(':')
-                                + label,
+    paintThroughPicture(painter, option, NodeIdPicture, qint64(fill.rgba()) << 32 | id, QString(),
                         draw, staysInside);
 }
 
@@ -243,8 +298,7 @@ void DelayItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opt
     // The pen stays set on the view's painter, as drawing in place leaves it.
     painter->setPen(colour);
     paintThroughPicture(
-            painter, option,
-            QStringLiteral("delay:") + QString::number(colour.rgba()) + QLatin1Char(':') + text,
+            painter, option, DelayPicture, colour.rgba(), text,
             [&](QPainter *to) {
                 to->setPen(colour);
                 drawCentredText(to, option.rect, text);
@@ -270,11 +324,11 @@ void StatusItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
                                const QModelIndex &index) const
 {
     const QColor colour = foregroundOf(index);
-    const QString text = statusText(index.data(Qt::DisplayRole).toUInt());
+    const uint errors = index.data(Qt::DisplayRole).toUInt();
+    const QString text = statusText(errors);
     painter->setPen(colour);
     paintThroughPicture(
-            painter, option,
-            QStringLiteral("status:") + QString::number(colour.rgba()) + QLatin1Char(':') + text,
+            painter, option, StatusPicture, qint64(colour.rgba()) << 32 | errors, QString(),
             [&](QPainter *to) {
                 to->setPen(colour);
                 drawCentredText(to, option.rect, text);
@@ -296,7 +350,7 @@ void JoystickItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &
     joystick.position = index.data(Qt::DisplayRole).toUInt();
     // The picture keeps a margin inside its rectangle.
     paintThroughPicture(
-            painter, option, QStringLiteral("joystick:") + QString::number(joystick.position),
+            painter, option, JoystickPicture, joystick.position, QString(),
             [&](QPainter *to) { QJoystickWidget::drawJoystick(&joystick, to, nullptr); },
             [] { return true; });
 }

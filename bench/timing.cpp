@@ -46,7 +46,6 @@
 namespace {
 
 constexpr quint16 kSimulatorPort = 8844;
-constexpr uint32_t kProbeAddress = 0x7A7A7A7A;
 const uint8_t kBeaconAddress[4] = {0xC7, 0xC7, 0xC7, 0xC7};
 
 struct Settings
@@ -307,10 +306,19 @@ int runWindow(const Settings &settings)
 
 // ---- the orchestrator ----
 
-// Connects to the simulator like any node and stamps each beacon the moment it arrives.
-class BeaconProbe
+// Connects to the simulator like a second gateway and stamps each beacon and each MPDU the
+// moment it arrives: when the simulator itself put an MPDU on the medium late, a late verdict
+// is deserved, whatever the gateway under test does. The probe joins the medium before the
+// gateway, so it is served first.
+class Probe
 {
 public:
+    struct Arrival
+    {
+        int64_t monotonicNs;
+        int node; // -1 for a beacon
+    };
+
     bool start()
     {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -325,7 +333,8 @@ public:
         const QByteArray name = QByteArray::fromHex("0300000006") + "\x05probe";
         QByteArray address4 = QByteArray::fromHex("030000000501");
         address4.resize(10);
-        qToBigEndian<quint32>(kProbeAddress, address4.data() + 6);
+        for (int i = 0; i < 4; ++i)
+            address4[6 + i] = char(talven::MPDU_ADDRESS[size_t(i)]);
         if (write(fd_, name.constData(), size_t(name.size())) != name.size())
             return false;
         usleep(10000);
@@ -335,14 +344,14 @@ public:
         return true;
     }
 
-    std::vector<int64_t> stop()
+    std::vector<Arrival> stop()
     {
         stopping_ = true;
         if (thread_.joinable())
             thread_.join();
         if (fd_ >= 0)
             close(fd_);
-        return beacons_;
+        return arrivals_;
     }
 
 private:
@@ -363,9 +372,11 @@ private:
                 const quint32 length = qFromBigEndian<quint32>(buffer.constData() + 1);
                 if (buffer.size() < 5 + int(length))
                     break;
-                if (buffer.at(0) == char(1) && length >= 7
-                    && memcmp(buffer.constData() + 6, kBeaconAddress, 4) == 0)
-                    beacons_.push_back(now);
+                const auto *frame = reinterpret_cast<const uint8_t *>(buffer.constData() + 6);
+                if (buffer.at(0) == char(1) && length >= 7 && memcmp(frame, kBeaconAddress, 4) == 0)
+                    arrivals_.push_back({now, -1});
+                else if (buffer.at(0) == char(1) && length >= 7 && (frame[5] & 0x80))
+                    arrivals_.push_back({now, frame[5] & 0x7F});
                 buffer.remove(0, 5 + int(length));
             }
         }
@@ -374,7 +385,7 @@ private:
     int fd_ = -1;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
-    std::vector<int64_t> beacons_;
+    std::vector<Arrival> arrivals_;
 };
 
 struct ChildRun
@@ -527,7 +538,7 @@ Column measure(const QString &config, const QStringList &command, const QString 
         execl(program.constData(), program.constData(), "--nodes", nodes.constData(), nullptr);
         _exit(127);
     }
-    BeaconProbe probe;
+    Probe probe;
     if (!waitForSimulator() || !probe.start()) {
         column.rows["error"] = "no simulator";
         kill(sim, SIGTERM);
@@ -536,15 +547,32 @@ Column measure(const QString &config, const QStringList &command, const QString 
     }
     fprintf(stderr, "talven-timing: %s ...\n", qPrintable(config));
     const ChildRun run = runChild(command);
-    const std::vector<int64_t> beacons = probe.stop();
+    const std::vector<Probe::Arrival> arrivals = probe.stop();
     kill(sim, SIGTERM);
     waitpid(sim, nullptr, 0);
 
     std::vector<double> periodErrors;
-    for (size_t i = size_t(settings.warmup) + 1; i < beacons.size(); ++i)
-        periodErrors.push_back(
-                std::abs(double(beacons[i] - beacons[i - 1]) / 1e6 - settings.interval));
+    std::vector<double> sendErrors;
+    int beacons = 0;
+    int64_t lastBeacon = 0;
+    int sentOutside = 0;
+    for (const Probe::Arrival &arrival : arrivals) {
+        if (arrival.node < 0) {
+            if (++beacons > settings.warmup + 1)
+                periodErrors.push_back(std::abs(double(arrival.monotonicNs - lastBeacon) / 1e6
+                                                - settings.interval));
+            lastBeacon = arrival.monotonicNs;
+        } else if (beacons > settings.warmup) {
+            const double error = double(arrival.monotonicNs - lastBeacon) / 1e6
+                                 - (arrival.node + 1.5) * settings.slot;
+            sendErrors.push_back(error);
+            if (std::abs(error) >= settings.slot / 2.0)
+                ++sentOutside;
+        }
+    }
     column.rows["period"] = figures(periodErrors, {50, 99});
+    column.rows["sent"] = figures(sendErrors, {50, 99, 100});
+    column.rows["sent outside"] = QString::number(sentOutside);
 
     std::map<QString, QString> fields = resultFields(run.output);
     if (config == "talven-gateway") {
@@ -580,6 +608,9 @@ void printTable(const std::vector<Column> &columns, const Settings &settings)
     const QList<QPair<QString, QString>> rows = {
             {"delay", "delay minus true send offset, median / p99 / max (ms)"},
             {"false", "false verdicts for punctual nodes"},
+            {"sent",
+             "simulator's send time (at a probe) minus true offset, median / p99 / max (ms)"},
+            {"sent outside", "MPDUs the simulator itself sent outside their slot (at a probe)"},
             {"mpdus", "MPDUs measured"},
             {"period", "beacon period error at the nodes, median / p99 (ms)"},
             {"sent period", "beacon period error at transmit(), median / p99 (ms)"},

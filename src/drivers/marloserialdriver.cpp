@@ -1,6 +1,7 @@
 #include "drivers/marloserialdriver.h"
 
 #include "mdw/serialcon/msg.h"
+#include "mdw/talven/frame.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -15,7 +16,12 @@ namespace {
 
 using serialcon::Msg;
 
-constexpr uint32_t kGatewayAddress = 0xE2E2E2E2;
+// The gateway answers to the address every MPDU is sent to; as one number, its wire-order bytes
+// read big-endian.
+uint32_t gatewayAddress()
+{
+    return qFromBigEndian<quint32>(talven::MPDU_ADDRESS.bytes());
+}
 
 const char kLinkUp[] = {'\x7F', '\x01', '\x02', '\x01', '\x01', '\x7B'};
 const char kLinkDown[] = {'\x7F', '\x01', '\x02', '\x01', '\x02', '\x7A'};
@@ -109,7 +115,7 @@ bool MarloSerialDriver::isOpen() const
 
 uint32_t MarloSerialDriver::address() const
 {
-    return kGatewayAddress;
+    return gatewayAddress();
 }
 
 bool MarloSerialDriver::transmit(const uint8_t *data, size_t length)

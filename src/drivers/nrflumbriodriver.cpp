@@ -1,5 +1,7 @@
 #include "drivers/nrflumbriodriver.h"
 
+#include "mdw/talven/frame.h"
+
 #include <QDataStream>
 #include <QTcpSocket>
 #include <QThread>
@@ -15,7 +17,12 @@
 namespace {
 
 const char *const kInterfaceName = "Lumbrio virtual Network Interface";
-constexpr uint32_t kGatewayAddress = 0xE2E2E2E2;
+// The gateway answers to the address every MPDU is sent to; as one number, its wire-order bytes
+// read big-endian.
+uint32_t gatewayAddress()
+{
+    return qFromBigEndian<quint32>(talven::MPDU_ADDRESS.bytes());
+}
 
 constexpr quint16 kSimulatorPort = 8844;
 constexpr int kConnectTimeoutMs = 5000;
@@ -304,7 +311,7 @@ bool NrfLumbrioDriver::isOpen() const
 
 uint32_t NrfLumbrioDriver::address() const
 {
-    return kGatewayAddress;
+    return gatewayAddress();
 }
 
 bool NrfLumbrioDriver::transmit(const uint8_t *data, size_t length)
@@ -389,7 +396,7 @@ std::string NrfLumbrioProber::InterfaceDescriptor::location() const
 
 talven::NetworkInterfaceDriver *NrfLumbrioProber::InterfaceDescriptor::instantiate() const
 {
-    return new NrfLumbrioDriver(kGatewayAddress, "TALVEN Testbench");
+    return new NrfLumbrioDriver(gatewayAddress(), "TALVEN Testbench");
 }
 
 NrfLumbrioProber::NrfLumbrioProber()

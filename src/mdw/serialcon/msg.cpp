@@ -20,8 +20,6 @@ constexpr size_t kTimeLength = 4;
 // The payload size field holds 8 bits, four of which go to the time.
 constexpr size_t kMaxFrameLength = 255 - kTimeLength;
 
-constexpr size_t kBeaconLength = 17;
-
 uint32_t littleEndian(const uint8_t *at, int bytes)
 {
     uint32_t value = 0;
@@ -159,14 +157,15 @@ bool Msg::beaconInfo(phy::Address<4> &destination, uint32_t &networkTime, uint32
                      uint16_t &slotDuration, uint16_t &svGroupMask) const
 {
     ARDO_ASSERT(type() == BEACON, kUnit);
-    if (payloadSize() != kBeaconLength || !holdsPayload())
+    if (payloadSize() != talven::Beacon::kLength || !holdsPayload())
         return false;
-    const uint8_t *beacon = payload();
-    destination = phy::Address<4>(beacon);
-    networkTime = littleEndian(beacon + 6, 4);
-    cycleInterval = littleEndian(beacon + 10, 3);
-    slotDuration = static_cast<uint16_t>(littleEndian(beacon + 13, 2));
-    svGroupMask = static_cast<uint16_t>(littleEndian(beacon + 15, 2));
+    const talven::Beacon beacon(
+            talven::Frame(ardo::SharedBuffer<uint8_t>::proxy(payload(), talven::Beacon::kLength)));
+    destination = phy::Address<4>(beacon.data());
+    networkTime = beacon.networkTime();
+    cycleInterval = beacon.cycleInterval();
+    slotDuration = beacon.slotDuration();
+    svGroupMask = beacon.svGroupMask();
     return true;
 }
 

@@ -83,18 +83,20 @@ TalvenNetwork::~TalvenNetwork()
         driver_->setLinkStateHandler(nullptr);
     }
     deleteNodes();
-    delete driver_;
-    driver_ = nullptr;
+    driver_.reset();
 }
 
 void TalvenNetwork::setNetworkInterfaceDriver(talven::NetworkInterfaceDriver *driver)
 {
-    if (driver_ && driver_ != driver) {
-        driver_->setReceiveHandler(nullptr);
-        driver_->setLinkStateHandler(nullptr);
-        delete driver_;
+    if (driver_.get() != driver) {
+        if (driver_) {
+            driver_->setReceiveHandler(nullptr);
+            driver_->setLinkStateHandler(nullptr);
+        }
+        // The old driver has closed its link before the new one is held.
+        driver_.reset();
+        driver_.reset(driver);
     }
-    driver_ = driver;
     if (!driver_)
         return;
     driver_->setReceiveHandler([this](talven::NetworkInterfaceDriver &, uint32_t receptionTime,

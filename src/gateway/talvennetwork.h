@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // The meta-object names the delegate base as written in the class head below.
@@ -105,7 +106,7 @@ private:
     template<typename Report>
     void tellObservers(Report report);
 
-    talven::NetworkInterfaceDriver *driver_ = nullptr;
+    std::unique_ptr<talven::NetworkInterfaceDriver> driver_;
     QList<NodeState *> nodes_;
     int beaconTime_ = 0;
     int cycleTimerId_ = -1;

@@ -30,9 +30,20 @@ namespace {
 
 // The beacon interval is kept a whole number of 33rds, at least as long as the slot duration.
 constexpr int kIntervalStep = 33;
+constexpr int kMinimumInterval = 330;
+constexpr int kMaximumInterval = 32768;
+constexpr int kDefaultInterval = 2013;
+constexpr int kMinimumSlotDuration = 10;
+constexpr int kDefaultSlotDuration = 50;
 constexpr int kTimelineSlots = 32;
 constexpr uint kFlashDuration = 50;
 constexpr int kSvGroupCount = 16;
+
+constexpr QSize kMinimumWindowSize(800, 400);
+constexpr int kConsolePointSize = 9;
+// Room around the two lamps at the end of the simulation tool bar, and after the run's figures.
+constexpr int kLampMargin = 8;
+constexpr int kFiguresMargin = 8;
 
 } // namespace
 
@@ -40,10 +51,20 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , continuousMode(false)
 {
-    setMinimumSize(800, 400);
+    setMinimumSize(kMinimumWindowSize);
     setEnabled(false);
     setFocusPolicy(Qt::StrongFocus);
 
+    createPanes();
+    QToolBar *mainToolBar = createMainToolBar();
+    createSimulationToolBar();
+    connectEngine();
+    createRunFigures(mainToolBar);
+    followRecording();
+}
+
+void MainWindow::createPanes()
+{
     auto *splitter = new QSplitter(Qt::Vertical, this);
     setCentralWidget(splitter);
 
@@ -59,12 +80,15 @@ MainWindow::MainWindow(QWidget *parent)
     console = new QTextBrowser(this);
     // A family that matches nothing, so that the monospace style hint picks the font.
     QFont consoleFont("inexistant", -1, -1, false);
-    consoleFont.setPointSize(9);
+    consoleFont.setPointSize(kConsolePointSize);
     consoleFont.setStyleHint(QFont::Monospace, QFont::PreferDefault);
     console->setFont(consoleFont);
     console->setFocusPolicy(Qt::NoFocus);
     splitter->addWidget(console);
+}
 
+QToolBar *MainWindow::createMainToolBar()
+{
     QToolBar *mainToolBar = addToolBar("Main");
     mainToolBar->setMovable(false);
     setUnifiedTitleAndToolBarOnMac(true);
@@ -74,7 +98,11 @@ MainWindow::MainWindow(QWidget *parent)
     recordAction = mainToolBar->addAction("Record...", this, &MainWindow::toggleRecording);
     // A tool button drops a trailing ellipsis from its text unless told otherwise.
     recordAction->setIconText(recordAction->text());
+    return mainToolBar;
+}
 
+void MainWindow::createSimulationToolBar()
+{
     auto *simulationToolBar = new QToolBar("Gateway Simulation", this);
     simulationToolBar->setMovable(false);
     addToolBar(Qt::BottomToolBarArea, simulationToolBar);
@@ -82,28 +110,39 @@ MainWindow::MainWindow(QWidget *parent)
     simulationToolBar->addWidget(new QLabel("Gateway Simulation", this));
     simulationToolBar->addSeparator();
 
-    simulationToolBar->addWidget(new QLabel("  Next Beacon:", this));
+    addCycleControls(simulationToolBar);
+    addSvGroupsMenu(simulationToolBar);
+    addBeaconActions(simulationToolBar);
+    addLamps(simulationToolBar);
+}
+
+void MainWindow::addCycleControls(QToolBar *toolBar)
+{
+    toolBar->addWidget(new QLabel("  Next Beacon:", this));
     nextBeaconSpinBox = new QSpinBox(this);
     nextBeaconSpinBox->setObjectName("nextBeaconSpinBox");
-    nextBeaconSpinBox->setMinimum(330);
-    nextBeaconSpinBox->setMaximum(32768);
-    nextBeaconSpinBox->setValue(2013);
+    nextBeaconSpinBox->setMinimum(kMinimumInterval);
+    nextBeaconSpinBox->setMaximum(kMaximumInterval);
+    nextBeaconSpinBox->setValue(kDefaultInterval);
     nextBeaconSpinBox->setSingleStep(kIntervalStep);
     nextBeaconSpinBox->setSuffix(" ms");
     connect(nextBeaconSpinBox, &QSpinBox::editingFinished, this, &MainWindow::correctBeaconInterval,
             Qt::DirectConnection);
-    simulationToolBar->addWidget(nextBeaconSpinBox);
+    toolBar->addWidget(nextBeaconSpinBox);
 
-    simulationToolBar->addWidget(new QLabel("  Slot Duration:", this));
+    toolBar->addWidget(new QLabel("  Slot Duration:", this));
     slotDurationSpinBox = new QSpinBox(this);
     slotDurationSpinBox->setObjectName("slotDurationSpinBox");
-    slotDurationSpinBox->setMinimum(10);
+    slotDurationSpinBox->setMinimum(kMinimumSlotDuration);
     slotDurationSpinBox->setMaximum(nextBeaconSpinBox->value() / kIntervalStep);
-    slotDurationSpinBox->setValue(50);
+    slotDurationSpinBox->setValue(kDefaultSlotDuration);
     slotDurationSpinBox->setSingleStep(1);
     slotDurationSpinBox->setSuffix(" ms");
-    simulationToolBar->addWidget(slotDurationSpinBox);
+    toolBar->addWidget(slotDurationSpinBox);
+}
 
+void MainWindow::addSvGroupsMenu(QToolBar *toolBar)
+{
     svGroupsMenu = new QMenu(this);
     for (int group = 0; group < kSvGroupCount; ++group) {
         QAction *entry = svGroupsMenu->addAction(QString("SV Group %1").arg(group));
@@ -115,49 +154,65 @@ MainWindow::MainWindow(QWidget *parent)
     svGroupsButton->setText("SV Groups...");
     svGroupsButton->setMenu(svGroupsMenu);
     svGroupsButton->setPopupMode(QToolButton::InstantPopup);
-    simulationToolBar->addWidget(svGroupsButton);
+    toolBar->addWidget(svGroupsButton);
+}
 
-    sendSingleBeaconAction = simulationToolBar->addAction("Send Single Beacon");
+void MainWindow::addBeaconActions(QToolBar *toolBar)
+{
+    sendSingleBeaconAction = toolBar->addAction("Send Single Beacon");
     connect(sendSingleBeaconAction, &QAction::triggered, this, &MainWindow::sendSingleBeacon);
 
-    continuousAction = simulationToolBar->addAction("Send Beacons continuously");
+    continuousAction = toolBar->addAction("Send Beacons continuously");
     connect(continuousAction, SIGNAL(toggled(bool)), this, SLOT(sendBeaconContinuously(bool)));
     continuousAction->setCheckable(true);
+}
 
+// The lamps sit at the tool bar's far end.
+void MainWindow::addLamps(QToolBar *toolBar)
+{
     auto *spacer = new QWidget(this);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    simulationToolBar->addWidget(spacer);
+    toolBar->addWidget(spacer);
 
     beaconLed = new QLedWidget(this);
-    beaconLed->setContentsMargins(8, 8, 0, 8);
+    beaconLed->setContentsMargins(kLampMargin, kLampMargin, 0, kLampMargin);
     beaconLed->setColor(Qt::red);
-    simulationToolBar->addWidget(beaconLed);
+    toolBar->addWidget(beaconLed);
 
     mpduLed = new QLedWidget(this);
-    mpduLed->setContentsMargins(0, 8, 8, 8);
+    mpduLed->setContentsMargins(0, kLampMargin, kLampMargin, kLampMargin);
     mpduLed->setColor(Qt::green);
-    simulationToolBar->addWidget(mpduLed);
+    toolBar->addWidget(mpduLed);
+}
 
+void MainWindow::connectEngine()
+{
     connect(&network, &TalvenNetwork::error, this, &MainWindow::onError);
     connect(&network, &TalvenNetwork::beaconSend, this, &MainWindow::onBeaconSend);
     connect(&network, &TalvenNetwork::receivedMpdu, this, &MainWindow::onMpdu);
     connect(&network, &TalvenNetwork::cycleFinished, this, &MainWindow::onEndCycle);
     connect(&network, &TalvenNetwork::linkStateChanged, this, &MainWindow::onLinkStateChanged);
+}
 
-    // The run's figures: a line at the end of the main tool bar, refreshed per cycle, and a
-    // tooltip per node row. The tool bar has room for it, so no pane loses height.
+// The run's figures: a line at the end of the main tool bar, refreshed per cycle, and a tooltip per
+// node row. The tool bar has room for it, so no pane loses height.
+void MainWindow::createRunFigures(QToolBar *mainToolBar)
+{
     auto *figuresSpacer = new QWidget(this);
     figuresSpacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     mainToolBar->addWidget(figuresSpacer);
     runFigures = new QLabel(this);
-    runFigures->setContentsMargins(0, 0, 8, 0);
+    runFigures->setContentsMargins(0, 0, kFiguresMargin, 0);
     mainToolBar->addWidget(runFigures);
     connect(&network, &TalvenNetwork::cycleFinished, this, &MainWindow::showRunFigures);
     connect(&network, &QAbstractItemModel::modelReset, this, &MainWindow::showRunFigures);
     nodeTableView->viewport()->installEventFilter(this);
     showRunFigures();
+}
 
-    // The frame count follows every frame the engine reports.
+// The frame count follows every frame the engine reports.
+void MainWindow::followRecording()
+{
     connect(&network, &TalvenNetwork::beaconSend, this, &MainWindow::showRecording);
     connect(&network, &TalvenNetwork::receivedMpdu, this, &MainWindow::showRecording);
     connect(&network, &TalvenNetwork::cycleFinished, this, &MainWindow::showRecording);

@@ -13,6 +13,7 @@ class QLabel;
 class QMenu;
 class QSpinBox;
 class QTextBrowser;
+class QToolBar;
 class StatisticsWindow;
 
 namespace talven {
@@ -53,6 +54,18 @@ private slots:
     void toggleRecording();
 
 private:
+    // The constructor's steps, in the order the window is built.
+    void createPanes();
+    QToolBar *createMainToolBar();
+    void createSimulationToolBar();
+    void addCycleControls(QToolBar *toolBar);
+    void addSvGroupsMenu(QToolBar *toolBar);
+    void addBeaconActions(QToolBar *toolBar);
+    void addLamps(QToolBar *toolBar);
+    void connectEngine();
+    void createRunFigures(QToolBar *mainToolBar);
+    void followRecording();
+
     void correctBeaconInterval();
     // A lost link greys out the beacon commands and marks the title until it is back.
     void onLinkStateChanged(bool up);

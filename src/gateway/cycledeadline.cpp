@@ -2,12 +2,23 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <chrono>
 
 #ifdef __linux__
 #include <sys/timerfd.h>
 #include <unistd.h>
 #endif
+
+namespace {
+
+// How much earlier than its deadline the timer wakes the thread. The scheduler's wake-up time
+// varies from one cycle to the next by a few tenths of a millisecond on a virtual machine; the
+// rest of the way is counted on the clock, so that variation does not move the deadline. The
+// thread is busy for this long at most, once per cycle.
+constexpr int64_t kWakeEarlyNs = 500 * 1000;
+
+} // namespace
 
 CycleDeadline::CycleDeadline(QObject *parent)
     : QObject(parent)
@@ -43,8 +54,9 @@ bool CycleDeadline::arm(int64_t deadlineNs)
 #ifdef __linux__
     if (fd_ == -1)
         return false;
+    deadline_ = deadlineNs;
     // A zero time would disarm the timer instead of firing it.
-    const int64_t at = deadlineNs > 0 ? deadlineNs : 1;
+    const int64_t at = std::max<int64_t>(deadlineNs - kWakeEarlyNs, 1);
     itimerspec deadline{};
     deadline.it_value.tv_sec = at / 1000000000;
     deadline.it_value.tv_nsec = at % 1000000000;
@@ -73,6 +85,8 @@ void CycleDeadline::expire()
     uint64_t expirations = 0;
     if (::read(fd_, &expirations, sizeof expirations) != sizeof expirations)
         return;
+    while (now() < deadline_) {
+    }
     emit reached();
 #endif
 }

@@ -174,6 +174,34 @@ bool cellBackground(const QPainter *painter, const QStyleOptionViewItem &option,
     return true;
 }
 
+// The part of a cell's picture that differs from the background it was drawn on: the rest of the
+// cell already shows that background, so only this part is put in place.
+QRect drawnRect(const QImage &picture, const QColor &background)
+{
+    const int bytes = picture.depth() / 8;
+    if (picture.depth() % 8 != 0 || bytes == 0)
+        return picture.rect();
+    QImage pixel(1, 1, picture.format());
+    pixel.fill(background);
+    const uchar *plain = pixel.constScanLine(0);
+    QRect drawn;
+    for (int y = 0; y < picture.height(); ++y) {
+        const uchar *line = picture.constScanLine(y);
+        for (int x = 0; x < picture.width(); ++x) {
+            if (std::memcmp(line + x * bytes, plain, size_t(bytes)) != 0)
+                drawn |= QRect(x, y, 1, 1);
+        }
+    }
+    return drawn;
+}
+
+// A cell's picture, cut down to what differs from the background, and where it goes in the cell.
+struct CellPicture
+{
+    QImage image;
+    QPoint offset;
+};
+
 // Paints a cell through a picture of it kept under what it shows (`value` and `text`): the picture
 // is drawn on the view's own background colour, in the pixel format of the target, so putting it in
 // place gives the very pixels of drawing in place. `draw` paints the cell as usual; `staysInside`
@@ -185,7 +213,7 @@ void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option, 
                          const std::function<bool()> &staysInside)
 {
     // About 1500 cells of 220 x 28 pixels: every row of 128 nodes with room for their changes.
-    static QCache<PictureKey, QImage> pictures(40 * 1024 * 1024);
+    static QCache<PictureKey, CellPicture> pictures(40 * 1024 * 1024);
     const QRect &cell = option.rect;
     QColor background;
     const QImage::Format format = rasterTargetFormat(*painter);
@@ -202,15 +230,15 @@ void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option, 
     key.numbers[8] = qint64(painterFont) << 32 | optionFont;
     key.numbers[9] = value;
     key.text = text;
-    const QImage *picture = pictures.object(key);
+    const CellPicture *picture = pictures.object(key);
     if (!picture) {
         if (!staysInside()) {
             draw(painter);
             return;
         }
-        auto *made = new QImage(cell.size(), format);
-        made->fill(background);
-        QPainter cellPainter(made);
+        QImage whole(cell.size(), format);
+        whole.fill(background);
+        QPainter cellPainter(&whole);
         cellPainter.setRenderHints(painter->renderHints());
         cellPainter.setFont(painter->font());
         cellPainter.setPen(painter->pen());
@@ -218,10 +246,13 @@ void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option, 
         cellPainter.translate(-cell.topLeft());
         draw(&cellPainter);
         cellPainter.end();
+        const QRect drawn = drawnRect(whole, background);
+        auto *made = new CellPicture{whole.copy(drawn), drawn.topLeft()};
         picture = made;
-        pictures.insert(key, made, int(made->sizeInBytes()));
+        pictures.insert(key, made, int(made->image.sizeInBytes()) + 1);
     }
-    painter->drawImage(cell.topLeft(), *picture);
+    if (!picture->image.isNull())
+        painter->drawImage(cell.topLeft() + picture->offset, picture->image);
 }
 
 bool textStaysInside(const QPainter *painter, const QRect &cell, const QString &text)

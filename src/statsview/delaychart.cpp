@@ -3,9 +3,12 @@
 #include <QAreaSeries>
 #include <QCategoryAxis>
 #include <QChart>
+#include <QGraphicsSceneHoverEvent>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QPainter>
 #include <QScatterSeries>
+#include <QStyleOptionGraphicsItem>
 #include <QToolTip>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -21,13 +24,14 @@ namespace {
 constexpr double kZoomStep = 1.25;
 constexpr double kPanStep = 0.1;
 constexpr double kMinimumSpan = 4;
-constexpr int kMinimumColumns = 50;
-// One column of points per this many pixels: denser points merge into a smear anyway, and every
-// point is an item to draw.
-constexpr int kPixelsPerColumn = 3;
 constexpr qreal kPointSize = 6;
 constexpr qreal kOutOfSlotSize = 12;
+constexpr qreal kOutOfSlotPen = 2.5;
 const QColor kOutOfSlotEdge(220, 0, 0);
+// Room around the plot area for the marks of points at its edges.
+constexpr qreal kMarkMargin = kOutOfSlotSize / 2 + kOutOfSlotPen;
+// How near the pointer must come to a mark for its tip, in pixels.
+constexpr qreal kTipReach = kOutOfSlotSize / 2 + 2;
 
 // The smallest of 1, 2 or 5 times a power of ten that is at least `least` (and at least 1).
 double tidyStep(double least)
@@ -55,7 +59,113 @@ void setPoints(QXYSeries *series, const QVector<QPointF> &points)
         series->replace(points);
 }
 
+QImage blankPicture(QSize pixels, qreal pixelRatio)
+{
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(pixelRatio);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+// A marker as the scatter series would draw it: `size` across, the pen on its edge, antialiased.
+QImage markImage(QScatterSeries::MarkerShape shape, qreal size, const QPen &pen,
+                 const QBrush &brush, qreal pixelRatio)
+{
+    const qreal penWidth = pen.style() == Qt::NoPen ? 0 : std::max<qreal>(pen.widthF(), 1);
+    const int side = int(std::ceil((size + penWidth) * pixelRatio)) + 2;
+    QImage image = blankPicture(QSize(side, side), pixelRatio);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(pen);
+    painter.setBrush(brush);
+    const qreal centre = side / pixelRatio / 2;
+    const QRectF rect(centre - size / 2, centre - size / 2, size, size);
+    if (shape == QScatterSeries::MarkerShapeCircle)
+        painter.drawEllipse(rect);
+    else
+        painter.drawRect(rect);
+    return image;
+}
+
 } // namespace
+
+// The points of the delay chart as two pictures over the plot area, the early and late answers
+// above those in their slot. Child of the chart, above its series; the chart view paints the
+// pictures onto it and tells it where they changed.
+class DelayPointLayer : public QGraphicsItem
+{
+public:
+    enum Picture { InSlot, OutOfSlot };
+
+    DelayPointLayer(const DelayChart &view, QGraphicsItem *parent)
+        : QGraphicsItem(parent)
+        , view_(view)
+    {
+        setAcceptedMouseButtons(Qt::NoButton);
+        setAcceptHoverEvents(true);
+        setFlag(ItemUsesExtendedStyleOption);
+        // Above every series, below nothing that overlaps the plot area.
+        setZValue(1000);
+    }
+
+    QRectF boundingRect() const override { return rect_; }
+
+    // Blank pictures covering `rect` (chart coordinates) at the pixel ratio.
+    void reset(const QRectF &rect, qreal pixelRatio)
+    {
+        if (rect != rect_)
+            prepareGeometryChange();
+        rect_ = rect;
+        const QSize pixels(int(std::ceil(rect.width() * pixelRatio)),
+                           int(std::ceil(rect.height() * pixelRatio)));
+        for (QImage &picture : pictures_)
+            picture = blankPicture(pixels, pixelRatio);
+        update();
+    }
+
+    // Stamps a mark centred on `at` (chart coordinates), on whole pixels so that every mark of a
+    // kind looks the same; returns where it landed.
+    QRectF stamp(QPainter &painter, const QImage &mark, const QPointF &at) const
+    {
+        const qreal ratio = mark.devicePixelRatio();
+        const QPointF corner(std::round((at.x() - rect_.left()) * ratio - mark.width() / 2.0),
+                             std::round((at.y() - rect_.top()) * ratio - mark.height() / 2.0));
+        const QRectF target(corner / ratio, QSizeF(mark.size()) / ratio);
+        painter.drawImage(target.topLeft(), mark);
+        return target.translated(rect_.topLeft());
+    }
+
+    QImage &picture(Picture which) { return pictures_[which]; }
+
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *) override
+    {
+        const QRectF exposed = option->exposedRect.intersected(rect_);
+        if (exposed.isEmpty())
+            return;
+        for (const QImage &picture : pictures_) {
+            const qreal ratio = picture.devicePixelRatio();
+            const QRectF source((exposed.topLeft() - rect_.topLeft()) * ratio,
+                                exposed.size() * ratio);
+            painter->drawImage(exposed, picture, source);
+        }
+    }
+
+protected:
+    void hoverMoveEvent(QGraphicsSceneHoverEvent *event) override
+    {
+        const QString text = view_.describeAt(event->scenePos());
+        if (text.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(event->screenPos(), text, event->widget());
+    }
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent *) override { QToolTip::hideText(); }
+
+private:
+    const DelayChart &view_;
+    QRectF rect_;
+    QImage pictures_[2];
+};
 
 DelayChart::DelayChart(const RunStatistics &run, QWidget *parent)
     : QChartView(parent)
@@ -65,6 +175,7 @@ DelayChart::DelayChart(const RunStatistics &run, QWidget *parent)
     , axisY_(new QValueAxis)
     , slotAxis_(new QCategoryAxis)
     , slotAxisAnchor_(new QLineSeries)
+    , points_(nullptr)
     , generation_(run.generation())
 {
     chart_->setTitle(
@@ -105,7 +216,7 @@ DelayChart::DelayChart(const RunStatistics &run, QWidget *parent)
     key->setMarkerSize(kOutOfSlotSize);
     key->setColor(Qt::white);
     key->setBorderColor(kOutOfSlotEdge);
-    key->setPen(QPen(kOutOfSlotEdge, 2.5));
+    key->setPen(QPen(kOutOfSlotEdge, kOutOfSlotPen));
     chart_->addSeries(key);
     key->attachAxis(axisX_);
     key->attachAxis(axisY_);
@@ -114,10 +225,13 @@ DelayChart::DelayChart(const RunStatistics &run, QWidget *parent)
     QChart *placeholder = chart();
     setChart(chart_);
     delete placeholder;
+    points_ = new DelayPointLayer(*this, chart_);
     setRenderHint(QPainter::Antialiasing);
     setRubberBand(QChartView::HorizontalRubberBand);
     setFocusPolicy(Qt::StrongFocus);
     connect(axisX_, &QValueAxis::rangeChanged, this, &DelayChart::axisRangeChanged);
+    // The plot area moves when the axes' labels or the legend change width.
+    connect(chart_, &QChart::plotAreaChanged, this, &DelayChart::drawPoints);
     refresh();
 }
 
@@ -146,7 +260,7 @@ void DelayChart::rebuildSeries()
 {
     for (const Shown &shown : shown_) {
         for (QAbstractSeries *series :
-             std::initializer_list<QAbstractSeries *>{shown.band, shown.inSlot, shown.outOfSlot}) {
+             std::initializer_list<QAbstractSeries *>{shown.band, shown.key}) {
             chart_->removeSeries(series);
             delete series;
         }
@@ -170,49 +284,29 @@ void DelayChart::rebuildSeries()
         shown.band->setBrush(fill);
         shown.band->setPen(QPen(edge, 1));
 
-        shown.inSlot = new QScatterSeries;
+        shown.key = new QScatterSeries;
         // Fixed, so that no refresh lays the chart out anew.
-        shown.inSlot->setName(QStringLiteral("node %1").arg(shown.node));
-        shown.inSlot->setMarkerShape(QScatterSeries::MarkerShapeCircle);
-        shown.inSlot->setMarkerSize(kPointSize);
-        shown.inSlot->setColor(color);
-        shown.inSlot->setBorderColor(color);
-
-        shown.outOfSlot = new QScatterSeries;
-        shown.outOfSlot->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-        shown.outOfSlot->setMarkerSize(kOutOfSlotSize);
-        shown.outOfSlot->setColor(color);
-        shown.outOfSlot->setPen(QPen(kOutOfSlotEdge, 2.5));
+        shown.key->setName(QStringLiteral("node %1").arg(shown.node));
+        shown.key->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+        shown.key->setMarkerSize(kPointSize);
+        shown.key->setColor(color);
+        shown.key->setBorderColor(color);
         shown_.append(shown);
     }
 
-    // Later series lie on top: an early or late answer often falls where a neighbour answers in
-    // its slot, and must not hide behind that neighbour's points.
-    QVector<QAbstractSeries *> order;
-    for (const Shown &shown : shown_)
-        order << shown.band;
-    for (const Shown &shown : shown_)
-        order << shown.inSlot;
-    for (const Shown &shown : shown_)
-        order << shown.outOfSlot;
-    for (QAbstractSeries *series : order) {
-        chart_->addSeries(series);
-        series->attachAxis(axisX_);
-        series->attachAxis(axisY_);
+    for (const Shown &shown : shown_) {
+        chart_->addSeries(shown.band);
+        shown.band->attachAxis(axisX_);
+        shown.band->attachAxis(axisY_);
+        for (QLegendMarker *marker : chart_->legend()->markers(shown.band))
+            marker->setVisible(false);
     }
     for (const Shown &shown : shown_) {
-        for (QAbstractSeries *series : {static_cast<QAbstractSeries *>(shown.band),
-                                        static_cast<QAbstractSeries *>(shown.outOfSlot)}) {
-            for (QLegendMarker *marker : chart_->legend()->markers(series))
-                marker->setVisible(false);
-        }
-        const uint8_t node = shown.node;
-        for (QScatterSeries *series : {shown.inSlot, shown.outOfSlot})
-            connect(series, &QScatterSeries::hovered, this,
-                    [this, node](const QPointF &point, bool entering) {
-                        showPointTip(node, point, entering);
-                    });
+        chart_->addSeries(shown.key);
+        shown.key->attachAxis(axisX_);
+        shown.key->attachAxis(axisY_);
     }
+    pointsStale_ = true;
 }
 
 double DelayChart::runFrom() const
@@ -316,18 +410,99 @@ void DelayChart::refresh()
     }
     updateSlotAxis(yLow_, yHigh_);
 
-    const int columns = columnCount();
     for (int i = 0; i < shown_.size(); ++i) {
-        Shown &shown = shown_[i];
-        setPoints(shown.lower, bands[i].lower);
-        setPoints(shown.upper, bands[i].upper);
-        const NodeRunStatistics *node = run_.node(shown.node);
-        const NodeDelayPoints points
-                = node ? delayPoints(*node, from_, to_, columns, yLow_, yHigh_) : NodeDelayPoints();
-        setPoints(shown.inSlot, points.inSlot);
-        setPoints(shown.outOfSlot, points.outOfSlot);
+        setPoints(shown_[i].lower, bands[i].lower);
+        setPoints(shown_[i].upper, bands[i].upper);
     }
+    drawPoints();
     emit viewChanged();
+}
+
+QPointF DelayChart::positionOf(const PointView &view, double cycle, double delay) const
+{
+    const double x = (cycle - view.from) / (view.to - view.from);
+    const double y
+            = (std::clamp(delay, view.yLow, view.yHigh) - view.yLow) / (view.yHigh - view.yLow);
+    return {view.plot.left() + x * view.plot.width(), view.plot.bottom() - y * view.plot.height()};
+}
+
+void DelayChart::drawPoints()
+{
+    PointView view;
+    view.from = from_;
+    view.to = to_;
+    view.yLow = yLow_;
+    view.yHigh = yHigh_;
+    view.plot = chart_->plotArea();
+    view.pixelRatio = devicePixelRatioF();
+    view.generation = generation_;
+    if (pointsStale_ || !(view == pointView_)) {
+        redrawAllPoints(view);
+        return;
+    }
+    if (view.plot.isEmpty() || view.to <= view.from || view.yHigh <= view.yLow)
+        return;
+
+    // Only the answers judged since the last call; the earlier ones are on the pictures.
+    for (const Shown &shown : shown_) {
+        const NodeRunStatistics *node = run_.node(shown.node);
+        if (node && node->samples.size() < shown.samplesDrawn) {
+            redrawAllPoints(view);
+            return;
+        }
+    }
+    QRectF changed;
+    QPainter inSlot(&points_->picture(DelayPointLayer::InSlot));
+    QPainter outOfSlot(&points_->picture(DelayPointLayer::OutOfSlot));
+    for (Shown &shown : shown_) {
+        const NodeRunStatistics *node = run_.node(shown.node);
+        if (!node)
+            continue;
+        for (size_t i = shown.samplesDrawn; i < node->samples.size(); ++i) {
+            const CycleSample &sample = node->samples[i];
+            if (!sample.isAnswer() || sample.cycle < view.from || sample.cycle > view.to)
+                continue;
+            const QPointF at = positionOf(view, sample.cycle, sample.delay);
+            changed |= sample.outcome == CycleSample::InSlot
+                               ? points_->stamp(inSlot, shown.inSlotMark, at)
+                               : points_->stamp(outOfSlot, shown.outOfSlotMark, at);
+        }
+        shown.samplesDrawn = node->samples.size();
+    }
+    if (!changed.isEmpty())
+        points_->update(changed);
+}
+
+void DelayChart::redrawAllPoints(const PointView &view)
+{
+    pointView_ = view;
+    pointsStale_ = false;
+    const qreal ratio = view.pixelRatio;
+    points_->reset(view.plot.adjusted(-kMarkMargin, -kMarkMargin, kMarkMargin, kMarkMargin), ratio);
+    const bool drawable = !view.plot.isEmpty() && view.to > view.from && view.yHigh > view.yLow;
+    QPainter inSlot(&points_->picture(DelayPointLayer::InSlot));
+    QPainter outOfSlot(&points_->picture(DelayPointLayer::OutOfSlot));
+    for (Shown &shown : shown_) {
+        if (shown.inSlotMark.isNull() || shown.inSlotMark.devicePixelRatio() != ratio) {
+            shown.inSlotMark = markImage(QScatterSeries::MarkerShapeCircle, kPointSize,
+                                         shown.key->pen(), shown.key->brush(), ratio);
+            shown.outOfSlotMark
+                    = markImage(QScatterSeries::MarkerShapeRectangle, kOutOfSlotSize,
+                                QPen(kOutOfSlotEdge, kOutOfSlotPen), shown.key->brush(), ratio);
+        }
+        const NodeRunStatistics *node = run_.node(shown.node);
+        shown.samplesDrawn = node ? node->samples.size() : 0;
+        if (!node || !drawable)
+            continue;
+        // A pixel each: points that would land on the same one are stamped once.
+        const NodeDelayPoints points
+                = delayPoints(*node, view.from, view.to, int(std::ceil(view.plot.width() * ratio)),
+                              int(std::ceil(view.plot.height() * ratio)), view.yLow, view.yHigh);
+        for (const QPointF &point : points.inSlot)
+            points_->stamp(inSlot, shown.inSlotMark, positionOf(view, point.x(), point.y()));
+        for (const QPointF &point : points.outOfSlot)
+            points_->stamp(outOfSlot, shown.outOfSlotMark, positionOf(view, point.x(), point.y()));
+    }
 }
 
 void DelayChart::updateSlotAxis(double low, double high)
@@ -364,31 +539,38 @@ void DelayChart::updateSlotAxis(double low, double high)
     slotAxis_->setRange(low, high);
 }
 
-int DelayChart::columnCount() const
+QString DelayChart::describeAt(const QPointF &scenePos) const
 {
-    return std::max(kMinimumColumns, int(chart_->plotArea().width()) / kPixelsPerColumn);
-}
-
-QString DelayChart::describe(uint8_t node, double cycle, double delay) const
-{
-    const NodeRunStatistics *statistics = run_.node(node);
-    if (!statistics)
+    const PointView &view = pointView_;
+    if (view.plot.isEmpty() || view.to <= view.from)
         return QString();
-    // A point may stand for the extremes of a column of cycles: look through the column.
-    const int columns = columnCount();
-    const double width = std::max(1.0, (to_ - from_) / columns);
-    const auto &samples = statistics->samples;
-    auto it = std::lower_bound(samples.begin(), samples.end(), std::floor(cycle),
-                               [](const CycleSample &s, double c) { return s.cycle < c; });
+    const QPointF at = chart_->mapFromScene(scenePos);
+    const double cyclesPerPixel = (view.to - view.from) / view.plot.width();
+    const double cycle = view.from + (at.x() - view.plot.left()) * cyclesPerPixel;
+    const double reach = kTipReach * cyclesPerPixel;
+
     const CycleSample *best = nullptr;
-    double bestDistance = std::numeric_limits<double>::max();
-    for (; it != samples.end() && it->cycle < cycle + width; ++it) {
-        if (!it->isAnswer())
+    uint8_t bestNode = 0;
+    double bestDistance = kTipReach;
+    for (const Shown &shown : shown_) {
+        const NodeRunStatistics *node = run_.node(shown.node);
+        if (!node)
             continue;
-        const double distance = std::abs(std::clamp(double(it->delay), yLow_, yHigh_) - delay);
-        if (distance < bestDistance) {
-            best = &*it;
-            bestDistance = distance;
+        const auto &samples = node->samples;
+        auto it = std::lower_bound(samples.begin(), samples.end(), cycle - reach,
+                                   [](const CycleSample &s, double c) { return s.cycle < c; });
+        for (; it != samples.end() && it->cycle <= cycle + reach; ++it) {
+            if (!it->isAnswer())
+                continue;
+            const QPointF mark = positionOf(view, it->cycle, it->delay);
+            const double distance = std::hypot(mark.x() - at.x(), mark.y() - at.y());
+            // Early and late answers lie on top: they win a tie.
+            if (distance < bestDistance
+                || (best && distance == bestDistance && it->outcome != CycleSample::InSlot)) {
+                best = &*it;
+                bestNode = shown.node;
+                bestDistance = distance;
+            }
         }
     }
     if (!best)
@@ -398,21 +580,12 @@ QString DelayChart::describe(uint8_t node, double cycle, double delay) const
                           : best->outcome == CycleSample::Late ? "late"
                                                                : "in slot";
     return QStringLiteral("Node %1, cycle %2: %3 ms, %4 (slot %5-%6 ms)")
-            .arg(node)
+            .arg(bestNode)
             .arg(best->cycle)
             .arg(best->delay)
             .arg(QLatin1String(verdict))
-            .arg(slotLowerFor(node, slot))
-            .arg(slotUpperFor(node, slot));
-}
-
-void DelayChart::showPointTip(uint8_t node, const QPointF &point, bool entering)
-{
-    if (!entering) {
-        QToolTip::hideText();
-        return;
-    }
-    QToolTip::showText(QCursor::pos(), describe(node, point.x(), point.y()), this);
+            .arg(slotLowerFor(bestNode, slot))
+            .arg(slotUpperFor(bestNode, slot));
 }
 
 void DelayChart::wheelEvent(QWheelEvent *event)
@@ -456,6 +629,6 @@ void DelayChart::keyPressEvent(QKeyEvent *event)
 void DelayChart::resizeEvent(QResizeEvent *event)
 {
     QChartView::resizeEvent(event);
-    // The number of columns follows the width.
+    // The axes and the pictures follow the size.
     refresh();
 }

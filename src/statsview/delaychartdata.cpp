@@ -2,82 +2,38 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-
-namespace {
-
-struct Extremes
-{
-    QPointF low{0, std::numeric_limits<double>::max()};
-    QPointF high{0, std::numeric_limits<double>::lowest()};
-    bool any() const { return low.y() <= high.y(); }
-    void add(double cycle, double value)
-    {
-        if (value < low.y())
-            low = {cycle, value};
-        if (value > high.y())
-            high = {cycle, value};
-    }
-};
-
-// Each extreme at its own cycle, in cycle order.
-void appendExtremes(QVector<QPointF> &points, const Extremes &column)
-{
-    if (!column.any())
-        return;
-    if (column.low == column.high) {
-        points.append(column.low);
-        return;
-    }
-    const bool lowFirst = column.low.x() <= column.high.x();
-    points.append(lowFirst ? column.low : column.high);
-    points.append(lowFirst ? column.high : column.low);
-}
-
-} // namespace
+#include <vector>
 
 NodeDelayPoints delayPoints(const NodeRunStatistics &node, double from, double to, int columns,
-                            double yLow, double yHigh)
+                            int rows, double yLow, double yHigh)
 {
     NodeDelayPoints points;
     if (to < from || node.samples.empty())
         return points;
+    columns = std::max(columns, 1);
+    rows = std::max(rows, 1);
+    const double xScale = to > from ? columns / (to - from) : 0;
+    const double yScale = yHigh > yLow ? rows / (yHigh - yLow) : 0;
+    // One bit per cell and kind: in slot, then early or late.
+    std::vector<bool> taken(size_t(columns) * size_t(rows) * 2);
+
     const auto first = std::lower_bound(
             node.samples.begin(), node.samples.end(), std::ceil(std::max(from, 0.0)),
             [](const CycleSample &sample, double cycle) { return sample.cycle < cycle; });
-    auto pinned = [&](int32_t delay) {
-        return std::clamp(double(delay), yLow, yHigh);
-    };
-
-    const double span = to - from;
-    if (columns < 1 || span <= columns) {
-        for (auto it = first; it != node.samples.end() && it->cycle <= to; ++it) {
-            if (!it->isAnswer())
-                continue;
-            (it->outcome == CycleSample::InSlot ? points.inSlot : points.outOfSlot)
-                    .append({double(it->cycle), pinned(it->delay)});
-        }
-        return points;
-    }
-
-    int column = -1;
-    Extremes inSlot, outOfSlot;
-    auto flush = [&] {
-        appendExtremes(points.inSlot, inSlot);
-        appendExtremes(points.outOfSlot, outOfSlot);
-        inSlot = outOfSlot = Extremes();
-    };
     for (auto it = first; it != node.samples.end() && it->cycle <= to; ++it) {
         if (!it->isAnswer())
             continue;
-        const int at = std::min(int((it->cycle - from) / span * columns), columns - 1);
-        if (at != column) {
-            flush();
-            column = at;
-        }
-        (it->outcome == CycleSample::InSlot ? inSlot : outOfSlot).add(it->cycle, pinned(it->delay));
+        const double delay = std::clamp(double(it->delay), yLow, yHigh);
+        const int column = std::min(int((it->cycle - from) * xScale), columns - 1);
+        const int row = std::min(int((delay - yLow) * yScale), rows - 1);
+        const bool inSlot = it->outcome == CycleSample::InSlot;
+        const size_t cell = (size_t(inSlot ? 0 : 1) * size_t(rows) + size_t(row)) * size_t(columns)
+                            + size_t(column);
+        if (taken[cell])
+            continue;
+        taken[cell] = true;
+        (inSlot ? points.inSlot : points.outOfSlot).append({double(it->cycle), delay});
     }
-    flush();
     return points;
 }
 

@@ -15,12 +15,13 @@ struct NodeDelayPoints
     QVector<QPointF> outOfSlot;
 };
 
-// The node's answers from cycle `from` to `to`. A silent cycle gives no point. When the stretch
-// holds more cycles than `columns`, each column keeps only its lowest and highest delay of each
-// kind, so that the chart's cost depends on its width, not on the run's length, and no outlier is
-// lost. Delays outside [yLow, yHigh] are drawn at that edge.
+// The node's answers from cycle `from` to `to`. A silent cycle gives no point. Over a grid of
+// `columns` by `rows` cells spanning the stretch and [yLow, yHigh] (a pixel each, say), only the
+// first answer of each kind in a cell is kept: the others would be drawn on the same spot, so
+// drawing costs the chart's area, not the run's length, and no outlier is lost. Delays outside
+// [yLow, yHigh] are drawn at that edge.
 NodeDelayPoints delayPoints(const NodeRunStatistics &node, double from, double to, int columns,
-                            double yLow, double yHigh);
+                            int rows, double yLow, double yHigh);
 
 // The edges of a node's slot from cycle `from` to `to`, each cycle covering cycle ± 0.5; a step
 // where the beacon's slot duration changed. Empty before the first beacon.

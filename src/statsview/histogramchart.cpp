@@ -19,6 +19,30 @@ constexpr int kMostBins = 240;
 const QColor kBars(0, 114, 178);
 const QColor kBounds(200, 0, 0);
 
+// The count axis's top: a tenth or more above the tallest bar, in steps of 1, 2 or 5 times a power
+// of ten of about a fifth of it, so that it moves (and the chart lays its labels out anew) once in
+// many answers, not with every one.
+double tidyTop(uint64_t highest)
+{
+    const double least = double(highest) * 1.1;
+    const double fifth = std::max(1.0, least / 5);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(fifth)));
+    double step = 10 * magnitude;
+    for (double factor : {1.0, 2.0, 5.0}) {
+        if (factor * magnitude >= fifth) {
+            step = factor * magnitude;
+            break;
+        }
+    }
+    return std::ceil(least / step) * step;
+}
+
+void replaceIfChanged(QLineSeries *series, const QVector<QPointF> &points)
+{
+    if (series->pointsVector() != points)
+        series->replace(points);
+}
+
 } // namespace
 
 HistogramChart::HistogramChart(QWidget *parent)
@@ -115,15 +139,20 @@ void HistogramChart::show(uint8_t node, const std::map<int32_t, uint64_t> &count
               << QPointF(left + bin, double(binned[size_t(i)]));
         highest = std::max(highest, binned[size_t(i)]);
     }
-    counts_->replace(steps);
-
-    const double top = double(highest) * 1.1;
-    lowerBound_->replace(QVector<QPointF>{{slotLower - 0.5, 0}, {slotLower - 0.5, top}});
-    upperBound_->replace(QVector<QPointF>{{slotUpper + 0.5, 0}, {slotUpper + 0.5, top}});
-    axisX_->setRange(first - 0.5, last + 0.5);
-    axisY_->setTickInterval(std::max(1.0, std::ceil(top / 6)));
-    axisY_->setRange(0, top);
-    axisX_->setTitleText(QStringLiteral("Delay (ms), %1 ms bins").arg(bin));
+    // Every change below repaints or lays out the chart: only what differs is handed over.
+    replaceIfChanged(counts_, steps);
+    const double top = tidyTop(highest);
+    replaceIfChanged(lowerBound_, QVector<QPointF>{{slotLower - 0.5, 0}, {slotLower - 0.5, top}});
+    replaceIfChanged(upperBound_, QVector<QPointF>{{slotUpper + 0.5, 0}, {slotUpper + 0.5, top}});
+    if (axisX_->min() != first - 0.5 || axisX_->max() != last + 0.5)
+        axisX_->setRange(first - 0.5, last + 0.5);
+    if (axisY_->max() != top || axisY_->min() != 0) {
+        axisY_->setTickInterval(std::max(1.0, std::ceil(top / 6)));
+        axisY_->setRange(0, top);
+    }
+    const QString binText = QStringLiteral("Delay (ms), %1 ms bins").arg(bin);
+    if (axisX_->titleText() != binText)
+        axisX_->setTitleText(binText);
 
     // The dashed lines are the slot's bounds.
     QString title = QStringLiteral("Node %1, slot %2-%3 ms (dashed)")
@@ -132,5 +161,6 @@ void HistogramChart::show(uint8_t node, const std::map<int32_t, uint64_t> &count
                             .arg(slotUpper);
     if (before || after)
         title += QStringLiteral("; off the axis: %1 before, %2 after").arg(before).arg(after);
-    chart_->setTitle(title);
+    if (chart_->title() != title)
+        chart_->setTitle(title);
 }

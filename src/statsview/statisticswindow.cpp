@@ -8,6 +8,7 @@
 #include "statsview/statisticsmodel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,10 +16,13 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -31,6 +35,29 @@ namespace {
 
 // Whole cycles are too coarse for a scroll bar over a short zoomed stretch.
 constexpr double kScrollUnitsPerCycle = 10;
+
+// Cells as the styled delegate paints them, each with the table's grid lines on its right and
+// bottom edge, where the view would draw them: the view strokes its grid pixel by pixel, which
+// cost as much as the cells themselves in every repaint.
+class GridCellDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        const QRect &all = option.rect;
+        const QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+        const QColor grid = QColor::fromRgba(
+                QRgb(style->styleHint(QStyle::SH_Table_GridLineColor, &option, option.widget)));
+        painter->fillRect(QRect(all.right(), all.top(), 1, all.height()), grid);
+        painter->fillRect(QRect(all.left(), all.bottom(), all.width() - 1, 1), grid);
+        QStyleOptionViewItem cell(option);
+        cell.rect.adjust(0, 0, -1, -1);
+        QStyledItemDelegate::paint(painter, cell, index);
+    }
+};
 
 } // namespace
 
@@ -59,6 +86,8 @@ StatisticsWindow::StatisticsWindow(TalvenNetwork &network, QWidget *parent)
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setAlternatingRowColors(false);
+    table_->setShowGrid(false);
+    table_->setItemDelegate(new GridCellDelegate(table_));
 
     auto *tools = new QToolBar(this);
     QAction *save = tools->addAction(QStringLiteral("Save report..."));
@@ -175,17 +204,19 @@ void StatisticsWindow::refreshHistogram()
     const NodeRunStatistics *node = model_->statisticsAt(row);
     const RunStatistics &run = model_->statistics();
     if (!node || run.settingsHistory().empty()) {
-        histogramRow_ = -1;
+        histogramNode_ = -1;
         histogram_->showNothing();
         return;
     }
-    if (row == histogramRow_ && node->samples.size() == histogramSamples_
+    // A silent cycle changes no count.
+    const uint32_t slot = run.settingsHistory().back().slotDuration;
+    if (node->node == histogramNode_ && node->answers == histogramAnswers_ && slot == histogramSlot_
         && run.generation() == histogramGeneration_)
         return;
-    histogramRow_ = row;
-    histogramSamples_ = node->samples.size();
+    histogramNode_ = node->node;
+    histogramAnswers_ = node->answers;
+    histogramSlot_ = slot;
     histogramGeneration_ = run.generation();
-    const uint32_t slot = run.settingsHistory().back().slotDuration;
     histogram_->show(node->node, model_->delayCounts(row), slotLowerFor(node->node, slot),
                      slotUpperFor(node->node, slot));
 }

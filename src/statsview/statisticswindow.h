@@ -63,7 +63,8 @@ private:
     QString interfaceName_;
     bool refreshPending_ = false;
     bool syncingScrollBar_ = false;
-    int histogramRow_ = -1;
-    size_t histogramSamples_ = 0;
+    int histogramNode_ = -1;
+    uint64_t histogramAnswers_ = 0;
+    uint32_t histogramSlot_ = 0;
     uint64_t histogramGeneration_ = 0;
 };

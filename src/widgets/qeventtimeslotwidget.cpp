@@ -42,6 +42,19 @@ QColor backgroundUnder(const QWidget *widget)
     return fill.color();
 }
 
+// The pixels a mark can touch, on the device: its pointer, its box with the box's outline and a
+// label wider than the box, and a pixel for antialiasing. Empty for a mark that is not drawn.
+QRect markBounds(const QEventTimeslotWidgetEvent &event, int axisLength,
+                 const QTransform &transform)
+{
+    if (!(event.position >= 0.0 && event.position <= 1.0))
+        return QRect();
+    const double x = static_cast<double>(axisLength) * event.position;
+    return transform.mapRect(QRectF(x - 16.0, -2.0, 32.0, 36.0))
+            .toAlignedRect()
+            .adjusted(-1, -1, 1, 1);
+}
+
 } // namespace
 
 QEventTimeslotWidget::QEventTimeslotWidget(QWidget *parent)
@@ -145,7 +158,8 @@ void QEventTimeslotWidget::paintCursor(QPainter &painter, int axisLength)
 }
 
 void QEventTimeslotWidget::paintMarks(QPainter &painter, int axisLength,
-                                      const QList<QEventTimeslotWidgetEvent> &events, int from)
+                                      const QList<QEventTimeslotWidgetEvent> &events, int from,
+                                      const std::vector<bool> *only)
 {
     const int w = axisLength;
     QFont font = painter.font();
@@ -164,6 +178,8 @@ void QEventTimeslotWidget::paintMarks(QPainter &painter, int axisLength,
     const QTextOption centred(Qt::AlignCenter);
 
     for (int i = from; i < events.size(); ++i) {
+        if (only && !(*only)[size_t(i)])
+            continue;
         const QEventTimeslotWidgetEvent &event = events.at(i);
         // Written so that NaN fails the test as well.
         if (!(event.position >= 0.0 && event.position <= 1.0))
@@ -225,11 +241,11 @@ bool QEventTimeslotWidget::paintPicture(QPainter &painter, int axisLength, int s
         pictureKey_.clear();
     }
 
-    const QString key = scaleKey + QLatin1Char(':') + QString::number(cursorLength(axisLength))
-                        + QLatin1Char(':') + QString::number(colours.highlight().color().rgba())
-                        + QLatin1Char(':') + QString::number(colours.highlight().style())
-                        + QLatin1Char(':')
+    const QString key = scaleKey + QLatin1Char(':')
+                        + QString::number(colours.highlight().color().rgba()) + QLatin1Char(':')
+                        + QString::number(colours.highlight().style()) + QLatin1Char(':')
                         + QString::number(colours.color(QPalette::HighlightedText).rgba());
+    const int cursor = cursorLength(axisLength);
     int drawn = int(marksDrawn_.size());
     const auto same = [](const QEventTimeslotWidgetEvent &a, const QEventTimeslotWidgetEvent &b) {
         return a.position == b.position && a.label == b.label && a.color == b.color;
@@ -237,19 +253,65 @@ bool QEventTimeslotWidget::paintPicture(QPainter &painter, int axisLength, int s
     const bool extends
             = key == pictureKey_ && events.size() >= drawn
               && std::equal(marksDrawn_.begin(), marksDrawn_.end(), events.begin(), same);
-    if (!extends) {
-        picture_ = scalePicture_.copy();
+    // A cursor that only grows can be drawn again over itself with the very same pixels when it
+    // covers whole pixels in one opaque colour; then only the marks around its new part are
+    // painted again.
+    const QTransform &transform = painter.worldTransform();
+    const bool cursorGrows
+            = extends && cursor > cursorDrawn_ && !(painter.renderHints() & QPainter::Antialiasing)
+              && transform.type() <= QTransform::TxTranslate
+              && transform.dx() == int(transform.dx()) && transform.dy() == int(transform.dy())
+              && palette().color(QPalette::Highlight).alpha() == 255;
+    if (!extends || (cursor != cursorDrawn_ && !cursorGrows)) {
+        cursorPicture_ = scalePicture_.copy();
+        QPainter picture(&cursorPicture_);
+        setUp(picture);
+        paintCursor(picture, axisLength);
+        picture.end();
+        picture_ = cursorPicture_.copy();
+        cursorDrawn_ = cursor;
+        marksDrawn_.clear();
         drawn = 0;
+    } else if (cursorGrows) {
+        QPainter underMarks(&cursorPicture_);
+        setUp(underMarks);
+        paintCursor(underMarks, axisLength);
+        underMarks.end();
+        // The cursor's new part, then every mark that touches what is to be painted again, until
+        // no other mark does: the marks outside keep their pixels, those inside are painted in
+        // their order on the cursor, as a whole picture would have them.
+        QRect again = transform
+                              .mapRect(QRectF(std::max(cursorDrawn_, 0), 28.0,
+                                              cursor - std::max(cursorDrawn_, 0), 4.0))
+                              .toAlignedRect()
+                              .adjusted(-1, -1, 1, 1);
+        std::vector<bool> repainted(size_t(marksDrawn_.size()), false);
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (int i = 0; i < marksDrawn_.size(); ++i) {
+                const QRect bounds = markBounds(marksDrawn_.at(i), axisLength, transform);
+                if (!repainted[size_t(i)] && bounds.intersects(again)) {
+                    repainted[size_t(i)] = true;
+                    again |= bounds;
+                    grew = true;
+                }
+            }
+        }
+        QPainter picture(&picture_);
+        picture.setCompositionMode(QPainter::CompositionMode_Source);
+        picture.drawImage(again, cursorPicture_, again);
+        picture.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        setUp(picture);
+        paintMarks(picture, axisLength, marksDrawn_, 0, &repainted);
+        cursorDrawn_ = cursor;
     }
-    if (!extends || drawn < events.size()) {
+    if (drawn < events.size()) {
         QPainter picture(&picture_);
         setUp(picture);
-        if (drawn == 0)
-            paintCursor(picture, axisLength);
         paintMarks(picture, axisLength, events, drawn);
-        marksDrawn_ = events;
-        pictureKey_ = key;
     }
+    marksDrawn_ = events;
+    pictureKey_ = key;
     painter.save();
     painter.resetTransform();
     painter.drawImage(0, 0, picture_);

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <vector>
+
 // A thin timeline of one network cycle: the axis split into the cycle's slots with their numbers,
 // a cursor that runs along the axis for one cycle after each beacon, and one mark per node that
 // answered. Everything it shows comes from a data source that it does not own and that must
@@ -37,8 +39,10 @@ private:
     // The cursor's length in pixels; -1 while no cursor is shown.
     int cursorLength(int axisLength) const;
     void paintCursor(QPainter &painter, int axisLength);
+    // Paints the marks from index `from` on, or those that `only` picks.
     void paintMarks(QPainter &painter, int axisLength,
-                    const QList<QEventTimeslotWidgetEvent> &events, int from);
+                    const QList<QEventTimeslotWidgetEvent> &events, int from,
+                    const std::vector<bool> *only = nullptr);
     bool paintPicture(QPainter &painter, int axisLength, int slotCount,
                       const QList<QEventTimeslotWidgetEvent> &events);
 
@@ -50,7 +54,9 @@ private:
     // and every animation step, and the scale rarely changes, the marks mostly grow by one.
     QImage scalePicture_;
     QString scaleKey_;
-    QImage picture_;
+    QImage cursorPicture_; // the scale with the cursor
+    QImage picture_;       // ... and the marks
     QString pictureKey_;
+    int cursorDrawn_ = -1;
     QList<QEventTimeslotWidgetEvent> marksDrawn_;
 };

@@ -103,8 +103,19 @@ void StatisticsModel::refresh()
         }
         fold(rows_[row], *node);
     }
-    if (!rows_.empty())
-        emit dataChanged(index(0, 0), index(int(rows_.size()) - 1, ColumnCount - 1));
+    if (rows_.empty())
+        return;
+    // The node column changes only its tint, when the node's first fault came: leaving it out
+    // spares a proxy sorted by node a resort every cycle.
+    emit dataChanged(index(0, Cycles), index(int(rows_.size()) - 1, ColumnCount - 1));
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        const NodeRunStatistics *node = statistics_.node(rows_[i].node);
+        const bool faulty = node && node->faults();
+        if (faulty != rows_[i].faulty) {
+            rows_[i].faulty = faulty;
+            emit dataChanged(index(int(i), Node), index(int(i), Node));
+        }
+    }
 }
 
 void StatisticsModel::fold(Row &row, const NodeRunStatistics &node)

@@ -68,6 +68,8 @@ private:
     {
         uint8_t node = 0;
         size_t samplesSeen = 0;
+        // As the node column was last announced.
+        bool faulty = false;
         std::map<int32_t, uint64_t> delayCounts;
         mutable std::optional<DelaySummary> summary;
     };

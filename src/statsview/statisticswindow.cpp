@@ -2,13 +2,13 @@
 
 #include "gateway/runreport.h"
 #include "gateway/talvennetwork.h"
+#include "statsview/celldelegate.h"
 #include "statsview/delaychart.h"
 #include "statsview/delaychartdata.h"
 #include "statsview/histogramchart.h"
 #include "statsview/statisticsmodel.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -16,13 +16,10 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
-#include <QStyle>
-#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -35,29 +32,6 @@ namespace {
 
 // Whole cycles are too coarse for a scroll bar over a short zoomed stretch.
 constexpr double kScrollUnitsPerCycle = 10;
-
-// Cells as the styled delegate paints them, each with the table's grid lines on its right and
-// bottom edge, where the view would draw them: the view strokes its grid pixel by pixel, which
-// cost as much as the cells themselves in every repaint.
-class GridCellDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override
-    {
-        const QRect &all = option.rect;
-        const QStyle *style = option.widget ? option.widget->style() : QApplication::style();
-        const QColor grid = QColor::fromRgba(
-                QRgb(style->styleHint(QStyle::SH_Table_GridLineColor, &option, option.widget)));
-        painter->fillRect(QRect(all.right(), all.top(), 1, all.height()), grid);
-        painter->fillRect(QRect(all.left(), all.bottom(), all.width() - 1, 1), grid);
-        QStyleOptionViewItem cell(option);
-        cell.rect.adjust(0, 0, -1, -1);
-        QStyledItemDelegate::paint(painter, cell, index);
-    }
-};
 
 } // namespace
 
@@ -87,7 +61,7 @@ StatisticsWindow::StatisticsWindow(TalvenNetwork &network, QWidget *parent)
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setAlternatingRowColors(false);
     table_->setShowGrid(false);
-    table_->setItemDelegate(new GridCellDelegate(table_));
+    table_->setItemDelegate(new CellDelegate(table_));
 
     auto *tools = new QToolBar(this);
     QAction *save = tools->addAction(QStringLiteral("Save report..."));

@@ -1,5 +1,6 @@
 #include "gateway/runreport.h"
 #include "gateway/talvennetwork.h"
+#include "statsview/celldelegate.h"
 #include "statsview/delaychart.h"
 #include "statsview/delaychartdata.h"
 #include "statsview/statisticsmodel.h"
@@ -9,6 +10,7 @@
 #include <QAbstractItemModelTester>
 #include <QChart>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -146,19 +148,33 @@ private slots:
         QCOMPARE(thinned.outOfSlot, (QVector<QPointF>{{5000, 900}}));
     }
 
-    // What a reader sees: node 5's slot as a band, and its late answer as a red-edged square
-    // above it.
+    // What a reader sees: node 5's slot as a band, its punctual answer as a dot in it, and its
+    // late and early answers as red-edged squares beside it; whether the points came cycle by cycle
+    // or were all drawn at once.
+    void chartDrawsBandAndLatePoint_data()
+    {
+        QTest::addColumn<bool>("cycleByCycle");
+        QTest::newRow("added as the cycles ended") << true;
+        QTest::newRow("drawn anew for a new size") << false;
+    }
+
     void chartDrawsBandAndLatePoint()
     {
+        QFETCH(bool, cycleByCycle);
         auto *driver = new RecordingDriver;
         TalvenNetwork network;
         network.setNetworkInterfaceDriver(driver);
-        runScript(network, driver);
-
         DelayChart chart(network.statistics());
         chart.resize(900, 600);
         chart.setNodes({0, 3, 5});
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+        connect(&network, &TalvenNetwork::cycleFinished, &chart, &DelayChart::refresh);
+        runScript(network, driver);
+        if (!cycleByCycle)
+            chart.resize(880, 620);
         chart.refresh();
+
         const QImage image = chart.grab().toImage();
         auto pixelAt = [&](double cycle, double delay) {
             const QPointF scene = chart.chart()->mapToPosition({cycle, delay},
@@ -173,20 +189,62 @@ private slots:
         // Above every band: plain background.
         QCOMPARE(QColor(image.pixel(pixelAt(2.5, 390))), QColor(Qt::white));
 
-        // The late answer of cycle 2 at 375 ms: a red edge around it.
-        const QPoint late = pixelAt(2, 375);
+        // The late answer of cycle 2 at 375 ms and the early one of cycle 3 at 290 ms: a red edge
+        // around each.
         int red = 0;
-        for (int dx = -8; dx <= 8; ++dx)
-            for (int dy = -8; dy <= 8; ++dy)
-                red += isRed(image.pixel(late + QPoint(dx, dy)));
-        QVERIFY2(red > 20, qPrintable(QString::number(red)));
-        // No such square where node 5 answered in its slot.
+        for (const QPoint &square : {pixelAt(2, 375), pixelAt(3, 290)}) {
+            red = 0;
+            for (int dx = -8; dx <= 8; ++dx)
+                for (int dy = -8; dy <= 8; ++dy)
+                    red += isRed(image.pixel(square + QPoint(dx, dy)));
+            QVERIFY2(red > 20, qPrintable(QString::number(red)));
+        }
+        // Where node 5 answered in its slot: a dot of its colour, no such square.
         red = 0;
         const QPoint punctual = pixelAt(1, 325);
+        const QRgb dot = image.pixel(punctual);
+        QVERIFY2(qRed(dot) < 60 && qGreen(dot) > 120, qPrintable(QColor(dot).name()));
         for (int dx = -8; dx <= 8; ++dx)
             for (int dy = -8; dy <= 8; ++dy)
                 red += isRed(image.pixel(punctual + QPoint(dx, dy)));
         QCOMPARE(red, 0);
+    }
+
+    // The table's kept cell pictures and grid look exactly as the plain delegate and the view's
+    // own grid, for a plain, a selected and a tinted row, before and after the figures change;
+    // a repaint with nothing new makes no picture.
+    void tableCellsAsPaintedInPlace()
+    {
+        auto *driver = new RecordingDriver;
+        TalvenNetwork network;
+        network.setNetworkInterfaceDriver(driver);
+        runScript(network, driver);
+        StatisticsWindow window(network);
+        window.resize(1180, 780);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTableView *table = window.table();
+        auto *cells = qobject_cast<CellDelegate *>(table->itemDelegate());
+        QVERIFY(cells);
+        table->selectRow(1);
+        for (int pass = 0; pass < 2; ++pass) {
+            const QImage mine = table->viewport()->grab().toImage();
+            const int made = cells->picturesMade();
+            QCOMPARE(table->viewport()->grab().toImage(), mine);
+            QCOMPARE(cells->picturesMade(), made);
+
+            QStyledItemDelegate plain;
+            table->setItemDelegate(&plain);
+            table->setShowGrid(true);
+            const QImage theirs = table->viewport()->grab().toImage();
+            table->setItemDelegate(cells);
+            table->setShowGrid(false);
+            const QRect rows(0, 0, mine.width(), 3 * table->rowHeight(0));
+            QCOMPARE(mine.copy(rows), theirs.copy(rows));
+
+            runScript(network, driver);
+            window.refresh();
+        }
     }
 
     // The reports are those of talven-gateway, the picture is the chart; a file that cannot be

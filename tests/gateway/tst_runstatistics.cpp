@@ -1,5 +1,6 @@
 #include "gateway/runreport.h"
 #include "gateway/talvennetwork.h"
+#include "support/frames.h"
 #include "support/recordingdriver.h"
 
 #include <QBuffer>
@@ -7,17 +8,6 @@
 #include <QTest>
 
 #include <numeric>
-
-namespace {
-
-QByteArray mpdu(int node, int count, const char *ePdus = "")
-{
-    const QByteArray body = QByteArray::fromHex(ePdus);
-    return QByteArray::fromHex("e2e2e2e2") + char(2 + body.size()) + char(0x80 | node) + char(count)
-           + body;
-}
-
-} // namespace
 
 class TestRunStatistics : public QObject
 {

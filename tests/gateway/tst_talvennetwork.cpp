@@ -4,7 +4,6 @@
 
 #include <QAbstractItemModelTester>
 #include <QColor>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTime>
@@ -18,7 +17,7 @@ int now()
     return QTime::currentTime().msecsSinceStartOfDay();
 }
 
-// The node records as text, "; " between records.
+// The node records as text, "; " between records, behind "link down; " while the link is down.
 QString records(const TalvenNetwork &network)
 {
     QStringList entries;
@@ -29,7 +28,7 @@ QString records(const TalvenNetwork &network)
                                      n->inSlot ? " in slot" : "", n->delay, n->errorCount,
                                      n->joystick, double(a.x()), double(a.y()), double(a.z()));
     }
-    return entries.join("; ");
+    return (network.isLinkUp() ? "" : "link down; ") + entries.join("; ");
 }
 
 QString colorName(const QVariant &color)
@@ -41,19 +40,28 @@ QString colorName(const QVariant &color)
 }
 
 // An engine on a recording link (owned by the engine) and all it reports, in order: its log
-// lines, "<mpdu N>" for each judged MPDU and "<cycle finished>".
-struct Bench
+// lines, "<beacon>", "<mpdu N>" for each judged MPDU, "<link up>"/"<link down>" as its observers
+// hear it, and "<cycle finished>".
+struct Bench : verdict::Observer
 {
     explicit Bench(RecordingDriver::Probe *probe = nullptr)
         : driver(new RecordingDriver(probe))
     {
         network.setNetworkInterfaceDriver(driver);
+        network.addObserver(this);
         QObject::connect(&network, &TalvenNetwork::error, &network,
                          [this](const QString &line) { log << line; });
+        QObject::connect(&network, &TalvenNetwork::beaconSend, &network,
+                         [this] { log << QStringLiteral("<beacon>"); });
         QObject::connect(&network, &TalvenNetwork::receivedMpdu, &network,
                          [this](int node) { log << QStringLiteral("<mpdu %1>").arg(node); });
         QObject::connect(&network, &TalvenNetwork::cycleFinished, &network,
                          [this] { log << QStringLiteral("<cycle finished>"); });
+    }
+
+    void linkChanged(bool up, const QString &) override
+    {
+        log << (up ? "<link up>" : "<link down>");
     }
 
     // Reception `offset` ms after the last beacon, in the engine's unsigned time base.
@@ -66,6 +74,11 @@ struct Bench
     RecordingDriver *driver;
     QStringList log;
 };
+
+QString rx(qint64 offset, const QByteArray &frame)
+{
+    return QStringLiteral("rx %1 %2").arg(offset).arg(QString::fromLatin1(frame.toHex()));
+}
 
 } // namespace
 
@@ -98,85 +111,176 @@ private slots:
         int sentBeforeSignal = -1;
         connect(&bench.network, &TalvenNetwork::beaconSend, this,
                 [&] { sentBeforeSignal = bench.driver->transmitted.size(); });
-        const int before = now();
         bench.network.sendBeacon(interval, slot, mask);
-        const int after = now();
 
         QCOMPARE(sentBeforeSignal, 0);
         QCOMPARE(bench.driver->transmitted.size(), 1);
         const QByteArray beacon = bench.driver->transmitted.first();
         QCOMPARE(beacon.left(6), bytes("c7c7c7c7 0c 00"));
         QCOMPARE(beacon.mid(10), tail);
-        const int time = int(talven::Beacon(frameOver(beacon)).networkTime());
-        QCOMPARE(bench.network.beaconTime(), time);
-        // Midnight may fall between the two readings.
-        QVERIFY2(before <= after ? before <= time && time <= after
-                                 : time >= before || time <= after,
-                 qPrintable(QStringLiteral("%1 not in %2..%3").arg(time).arg(before).arg(after)));
+        QCOMPARE(bench.network.beaconTime(), int(talven::Beacon(frameOver(beacon)).networkTime()));
         if (interval < 0)
-            QTRY_COMPARE_WITH_TIMEOUT(bench.log, QStringList{"<cycle finished>"}, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(bench.log.contains("<cycle finished>"), 10000);
     }
 
-    void refusesBeaconWhileCycleRuns()
+    // Steps: "nodes A B..", "beacon INTERVAL SLOT MASK", "rx OFFSET HEX" (see rx()), "down" and
+    // "up" (each reported twice, as a driver may), "clear on log" (a log line clears the list),
+    // "next beacon on cycle end" (as continuous mode does), "tick" (the clock moves on), and
+    // "cycle end" (waits for it). Then the log and the records.
+    void script_data()
     {
-        Bench bench;
-        QSignalSpy started(&bench.network, &TalvenNetwork::beaconSend);
-        bench.network.sendBeacon(60000, 50, 0xFFFF);
-        const int firstBeaconTime = bench.network.beaconTime();
-        // The clock has to move on, or an accepted second beacon could not be told by its time.
-        QVERIFY(QTest::qWaitFor([&] { return now() != firstBeaconTime; }, 5000));
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<QString>("records");
 
-        bench.network.sendBeacon(60000, 10, 0x1);
-
-        QCOMPARE(started.count(), 1);
-        QCOMPARE(bench.driver->transmitted.size(), 1);
-        QCOMPARE(bench.network.beaconTime(), firstBeaconTime);
-        // 100 ms is node 0's upper bound with the first beacon's slots, but late with the second's.
-        bench.receive(100, mpdu(0, 0));
-        QCOMPARE(bench.log, QStringList{"<mpdu 0>"});
-    }
-
-    // Silent nodes are charged and reported by ascending id, then the cycle is over.
-    void cycleEnd()
-    {
-        Bench bench;
-        for (int id : {12, 3, 7, 0})
-            bench.network.nodeFor(uint8_t(id));
-        QElapsedTimer clock;
-        clock.start();
-        bench.network.sendBeacon(80, 10, 0);
-        bench.receive(40, mpdu(3, 0));
-
+        const QString early("Received MPDU from sensor 3 to early: %1 ms (Should be between 200 "
+                            "and 250 ms)");
+        const QString late("Received MPDU from sensor 3 to late: %1 ms (Should be between 200 "
+                           "and 250 ms)");
+        const QString invalid("Invalid data for %1 from node 5 [%2]");
         const QString silent("No MPDU as a response to the beacon from %1");
-        QTRY_COMPARE_WITH_TIMEOUT(bench.log,
-                                  (QStringList{"<mpdu 3>", silent.arg(0), silent.arg(7),
-                                               silent.arg(12), "<cycle finished>"}),
-                                  10000);
-        QVERIFY2(clock.elapsed() >= 80, qPrintable(QString::number(clock.elapsed())));
+        const QString node3("3 answered%1, delay %2, %3 errors, joystick 1, (0, 0, 0)");
+        const QString node5("5 answered in slot, delay 300, %1 errors, joystick 1, (0, 0, 0)");
+        const QString beacon = "beacon 60000 50 0";
+        const QStringList judged{"<beacon>", "<mpdu 3>"};
+        const auto row = [](const char *name, const QStringList &steps, const QStringList &log,
+                            const QString &records) {
+            QTest::newRow(name) << steps << log << records;
+        };
+
+        row("echo of a beacon", {beacon, rx(100, kBeacon)},
+            {"<beacon>",
+             "Received Beacon frame: c7 c7 c7 c7 0c 00 02 01 00 00 e8 03 00 1e 00 11 00 "},
+            "");
+        row("one byte short of a type", {beacon, rx(100, bytes("e2e2e2e2 00"))},
+            {"<beacon>", "Received invalid frame: e2 e2 e2 e2 00 "}, "");
+        // The invalid SV group would cost an error if the MPDU were decoded.
+        row("MPDU of a new node outside any cycle", {rx(500, mpdu(9, 1, "0a 0102"))},
+            {"Received MPDU from sensor 9 outside any cycle!"},
+            "9 silent, delay 0, 0 errors, joystick 1, (0, 0, 0)");
+        row("slot over 16 bits judged in full", {"beacon 60000 70000 0", rx(70000, mpdu(0, 0))},
+            {"<beacon>", "<mpdu 0>"},
+            "0 answered in slot, delay 4464, 0 errors, joystick 1, (0, 0, 0)");
+
+        row("lower bound is inside", {beacon, rx(200, mpdu(3, 0))}, judged,
+            node3.arg(" in slot", "200", "0"));
+        row("upper bound is inside", {beacon, rx(250, mpdu(3, 0))}, judged,
+            node3.arg(" in slot", "250", "0"));
+        row("one ms early", {beacon, rx(199, mpdu(3, 0))}, {"<beacon>", early.arg(199), "<mpdu 3>"},
+            node3.arg("", "199", "1"));
+        row("one ms late", {beacon, rx(251, mpdu(3, 0))}, {"<beacon>", late.arg(251), "<mpdu 3>"},
+            node3.arg("", "251", "1"));
+        row("stamped 5 ms before the beacon wraps around", {beacon, rx(-5, mpdu(3, 0))},
+            {"<beacon>", late.arg(4294967291u), "<mpdu 3>"}, node3.arg("", "-5", "1"));
+        // 100 ms is node 0's upper bound with the first beacon's slots, but late with the second's.
+        row("no second beacon while a cycle runs",
+            {"beacon 60000 50 ffff", "tick", "beacon 60000 10 1", rx(100, mpdu(0, 0))},
+            {"<beacon>", "<mpdu 0>"},
+            "0 answered in slot, delay 100, 0 errors, joystick 1, (0, 0, 0)");
+
+        row("accelerometer one byte over", {beacon, rx(300, mpdu(5, 1, "17 01020304050607"))},
+            {"<beacon>", invalid.arg("SV group 2", "01020304050607"), "<mpdu 5>"}, node5.arg(1));
+        row("six bytes of another group", {beacon, rx(300, mpdu(5, 1, "1e e803 18fc 0000"))},
+            {"<beacon>", invalid.arg("SV group 3", "e80318fc0000"), "<mpdu 5>"}, node5.arg(1));
+        row("empty SV group 15 of node 127", {beacon, rx(6400, mpdu(127, 1, "78"))},
+            {"<beacon>", "Invalid data for SV group 15 from node 127 []", "<mpdu 127>"},
+            "127 answered in slot, delay 6400, 1 errors, joystick 1, (0, 0, 0)");
+        row("joystick with two bytes", {beacon, rx(300, mpdu(5, 1, "c2 0405"))},
+            {"<beacon>", invalid.arg("Event 8", "0405"), "<mpdu 5>"}, node5.arg(1));
+        row("joystick without a byte", {beacon, rx(300, mpdu(5, 1, "c0"))},
+            {"<beacon>", invalid.arg("Event 8", ""), "<mpdu 5>"}, node5.arg(1));
+        row("every bad ePDU is charged", {beacon, rx(300, mpdu(5, 3, "c1 02  09 ab  c9 cd"))},
+            {"<beacon>", invalid.arg("SV group 1", "ab"), invalid.arg("Event 9", "cd"), "<mpdu 5>"},
+            "5 answered in slot, delay 300, 2 errors, joystick 2, (0, 0, 0)");
+
+        // Silent nodes are charged and reported by ascending id, then the cycle is over.
         const QString charged("%1 silent, delay 0, 1 errors, joystick 1, (0, 0, 0)");
-        QCOMPARE(records(bench.network),
-                 QStringList({charged.arg(0),
-                              "3 answered in slot, delay 40, 0 errors, joystick 1, (0, 0, 0)",
-                              charged.arg(7), charged.arg(12)})
-                         .join("; "));
+        row("cycle end", {"nodes 12 3 7 0", "beacon 80 10 0", rx(40, mpdu(3, 0)), "cycle end"},
+            {"<beacon>", "<mpdu 3>", silent.arg(0), silent.arg(7), silent.arg(12),
+             "<cycle finished>"},
+            QStringList({charged.arg(0),
+                         "3 answered in slot, delay 40, 0 errors, joystick 1, (0, 0, 0)",
+                         charged.arg(7), charged.arg(12)})
+                    .join("; "));
+        // A second MPDU is judged again but never clears the in-slot mark; the next beacon keeps
+        // only counts and decoded values.
+        row("a node across cycles",
+            {"beacon 30 50 ffff", rx(100, mpdu(1, 3, "16 e803 18fc 0000  c1 04  00")),
+             rx(200, mpdu(1, 0)), "next beacon on cycle end", "cycle end"},
+            {"<beacon>", "Invalid data for SV group 0 from node 1 []", "<mpdu 1>",
+             "Received MPDU from sensor 1 to late: 200 ms (Should be between 100 and 150 ms)",
+             "<mpdu 1>", "<cycle finished>", "<beacon>"},
+            "1 silent, delay -1, 2 errors, joystick 4, (1000, -1000, 0)");
+
+        // A lost link is said once and blames no node for a cycle it spoiled; once it is back,
+        // silent nodes count again.
+        const QString lost = "Lost connection to Recording test link: cable pulled";
+        const QString back = "Connection to Recording test link restored";
+        const QString nobody = "link down; 3 silent, delay 0, 0 errors, joystick 1, (0, 0, 0)";
+        row("link lost during a cycle", {"nodes 3", "beacon 50 10 0", "down", "cycle end"},
+            {"<beacon>", lost, "<link down>", "<cycle finished>"}, nobody);
+        row("link lost before the beacon", {"nodes 3", "down", "beacon 50 10 0", "cycle end"},
+            {lost, "<link down>", "<beacon>", "<cycle finished>"}, nobody);
+        row("link back within the cycle", {"nodes 3", "beacon 50 10 0", "down", "up", "cycle end"},
+            {"<beacon>", lost, "<link down>", back, "<link up>", "<cycle finished>"},
+            nobody.mid(11));
+        row("link back before the beacon", {"nodes 3", "down", "up", "beacon 50 10 0", "cycle end"},
+            {lost, "<link down>", back, "<link up>", "<beacon>", silent.arg(3), "<cycle finished>"},
+            "3 silent, delay 0, 1 errors, joystick 1, (0, 0, 0)");
+
+        // Clearing the list from a log line must not leave the engine writing to a deleted record.
+        const QStringList clearing{"nodes 3 4", "clear on log", beacon};
+        row("cleared on an early MPDU, then an accelerometer sample",
+            clearing + QStringList{rx(10, mpdu(3, 1, "16 e803 18fc 0000"))},
+            {"<beacon>", early.arg(10), "<mpdu 3>"}, "");
+        row("cleared on an early MPDU, then a joystick",
+            clearing + QStringList{rx(10, mpdu(3, 1, "c1 04"))},
+            {"<beacon>", early.arg(10), "<mpdu 3>"}, "");
+        row("cleared on a bad joystick, then a format error",
+            clearing + QStringList{rx(200, mpdu(3, 2, "c0"))},
+            {"<beacon>", "Invalid data for Event 8 from node 3 []", "<mpdu 3>"}, "");
+        row("cleared on silent nodes at the cycle end",
+            {"nodes 3 4", "clear on log", "beacon 30 50 0", "cycle end"},
+            {"<beacon>", silent.arg(3), "<cycle finished>"}, "");
     }
 
-    // A second MPDU is judged again but never clears the in-slot mark; the next beacon, sent from
-    // the cycle end's report as continuous mode does, keeps only counts and decoded values.
-    void nodeAcrossCycles()
+    void script()
     {
-        Bench bench;
-        bench.network.sendBeacon(30, 50, 0xFFFF);
-        bench.receive(100, mpdu(1, 3, "16 e803 18fc 0000  c1 04  00"));
-        bench.receive(200, mpdu(1, 0));
-        QCOMPARE(records(bench.network),
-                 "1 answered in slot, delay 200, 2 errors, joystick 4, (1000, -1000, 0)");
-        connect(&bench.network, &TalvenNetwork::cycleFinished, this,
-                [&] { bench.network.sendBeacon(60000, 50, 0xFFFF); });
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, log);
+        QFETCH(QString, records);
 
-        QTRY_COMPARE_WITH_TIMEOUT(bench.driver->transmitted.size(), 2, 10000);
-        QCOMPARE(records(bench.network),
-                 "1 silent, delay -1, 2 errors, joystick 4, (1000, -1000, 0)");
+        Bench bench;
+        for (const QString &step : steps) {
+            const QStringList words = step.split(' ');
+            if (words[0] == "nodes") {
+                for (const QString &id : words.mid(1))
+                    bench.network.nodeFor(uint8_t(id.toInt()));
+            } else if (words[0] == "beacon") {
+                bench.network.sendBeacon(words[1].toInt(), words[2].toInt(),
+                                         words[3].toUInt(nullptr, 16));
+            } else if (words[0] == "rx") {
+                bench.receive(words[1].toLongLong(), QByteArray::fromHex(words[2].toLatin1()));
+            } else if (words[0] == "down" || words[0] == "up") {
+                bench.driver->setLink(words[0] == "up", "cable pulled");
+                bench.driver->setLink(words[0] == "up", "again");
+            } else if (step == "clear on log") {
+                connect(&bench.network, &TalvenNetwork::error, &bench.network,
+                        &TalvenNetwork::clearNodes);
+            } else if (step == "next beacon on cycle end") {
+                connect(&bench.network, &TalvenNetwork::cycleFinished, this,
+                        [&] { bench.network.sendBeacon(60000, 50, 0xFFFF); });
+            } else if (step == "tick") {
+                // An accepted second beacon could not be told by its time otherwise.
+                const int beaconTime = bench.network.beaconTime();
+                QVERIFY(QTest::qWaitFor([&] { return now() != beaconTime; }, 5000));
+            } else {
+                QCOMPARE(step, "cycle end");
+                QTRY_VERIFY_WITH_TIMEOUT(bench.log.contains("<cycle finished>"), 10000);
+            }
+        }
+        QCOMPARE(bench.log, log);
+        QCOMPARE(::records(bench.network), records);
     }
 
     // Whenever a driver goes, its handler goes first: a driver may read its link while it closes,
@@ -205,142 +309,6 @@ private slots:
         QCOMPARE(received.count(), 0);
     }
 
-    // A lost link is said once and blames no node for a cycle it spoiled; once it is back, silent
-    // nodes count again. Steps: "down" (reported twice, as a driver may), "up", "beacon".
-    void linkLoss_data()
-    {
-        QTest::addColumn<QStringList>("steps");
-        QTest::addColumn<QStringList>("log");
-        QTest::addColumn<int>("errors");
-
-        const QString lost = "Lost connection to Recording test link: cable pulled";
-        const QString back = "Connection to Recording test link restored";
-        const QString silent = "No MPDU as a response to the beacon from 3";
-        const QString end = "<cycle finished>";
-        QTest::newRow("lost during a cycle")
-                << QStringList{"beacon", "down"} << QStringList{lost, "<link down>", end} << 0;
-        QTest::newRow("lost before the beacon")
-                << QStringList{"down", "beacon"} << QStringList{lost, "<link down>", end} << 0;
-        QTest::newRow("back within the cycle")
-                << QStringList{"beacon", "down", "up"}
-                << QStringList{lost, "<link down>", back, "<link up>", end} << 0;
-        QTest::newRow("back before the beacon")
-                << QStringList{"down", "up", "beacon"}
-                << QStringList{lost, "<link down>", back, "<link up>", silent, end} << 1;
-    }
-
-    void linkLoss()
-    {
-        QFETCH(QStringList, steps);
-        QFETCH(QStringList, log);
-        QFETCH(int, errors);
-
-        struct : verdict::Observer
-        {
-            void linkChanged(bool up, const QString &) override
-            {
-                *log << (up ? "<link up>" : "<link down>");
-            }
-            QStringList *log = nullptr;
-        } observer;
-        Bench bench;
-        observer.log = &bench.log;
-        bench.network.addObserver(&observer);
-        bench.network.nodeFor(3);
-        for (const QString &step : steps) {
-            if (step == "beacon")
-                bench.network.sendBeacon(50, 10, 0);
-            else if (step == "down")
-                bench.driver->setLink(false, "cable pulled");
-            else
-                bench.driver->setLink(true);
-            if (step != "beacon")
-                bench.driver->setLink(step == "up", "again");
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(bench.log.contains("<cycle finished>"), 10000);
-        QCOMPARE(bench.log, log);
-        QCOMPARE(bench.network.nodes().first()->errorCount, uint32_t(errors));
-        QCOMPARE(bench.network.isLinkUp(), steps.contains("up"));
-    }
-
-    void reception_data()
-    {
-        QTest::addColumn<int>("slot"); // 0: no cycle runs
-        QTest::addColumn<qint64>("offset");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QStringList>("log");
-        QTest::addColumn<QString>("records");
-
-        const QString early("Received MPDU from sensor 3 to early: %1 ms (Should be between 200 "
-                            "and 250 ms)");
-        const QString late("Received MPDU from sensor 3 to late: %1 ms (Should be between 200 "
-                           "and 250 ms)");
-        const QString invalid("Invalid data for %1 from node 5 [%2]");
-        const QString node3("3 answered%1, delay %2, %3 errors, joystick 1, (0, 0, 0)");
-        const QString node5("5 answered in slot, delay 300, %1 errors, joystick %2, (%3)");
-        const QString still("0, 0, 0");
-        const QStringList judged{"<mpdu 3>"};
-        const auto row = [](const char *name, qint64 offset, const QByteArray &frame,
-                            const QStringList &log, const QString &records) {
-            QTest::newRow(name) << 50 << offset << frame << log << records;
-        };
-
-        row("echo of a beacon", 100, kBeacon,
-            {"Received Beacon frame: c7 c7 c7 c7 0c 00 02 01 00 00 e8 03 00 1e 00 11 00 "}, "");
-        row("one byte short of a type", 100, bytes("e2e2e2e2 00"),
-            {"Received invalid frame: e2 e2 e2 e2 00 "}, "");
-        // The invalid SV group would cost an error if the MPDU were decoded.
-        QTest::newRow("MPDU of a new node outside any cycle")
-                << 0 << qint64(500) << mpdu(9, 1, "0a 0102")
-                << QStringList{"Received MPDU from sensor 9 outside any cycle!"}
-                << "9 silent, delay 0, 0 errors, joystick 1, (0, 0, 0)";
-        QTest::newRow("slot over 16 bits judged in full")
-                << 70000 << qint64(70000) << mpdu(0, 0) << QStringList{"<mpdu 0>"}
-                << "0 answered in slot, delay 4464, 0 errors, joystick 1, (0, 0, 0)";
-
-        row("lower bound is inside", 200, mpdu(3, 0), judged, node3.arg(" in slot", "200", "0"));
-        row("upper bound is inside", 250, mpdu(3, 0), judged, node3.arg(" in slot", "250", "0"));
-        row("one ms early", 199, mpdu(3, 0), {early.arg(199), "<mpdu 3>"},
-            node3.arg("", "199", "1"));
-        row("one ms late", 251, mpdu(3, 0), {late.arg(251), "<mpdu 3>"}, node3.arg("", "251", "1"));
-        row("stamped 5 ms before the beacon wraps around", -5, mpdu(3, 0),
-            {late.arg(4294967291u), "<mpdu 3>"}, node3.arg("", "-5", "1"));
-
-        row("accelerometer one byte short", 300, mpdu(5, 1, "15 0102030405"),
-            {invalid.arg("SV group 2", "0102030405"), "<mpdu 5>"}, node5.arg("1", "1", still));
-        row("accelerometer one byte over", 300, mpdu(5, 1, "17 01020304050607"),
-            {invalid.arg("SV group 2", "01020304050607"), "<mpdu 5>"}, node5.arg("1", "1", still));
-        row("six bytes of another group", 300, mpdu(5, 1, "1e e803 18fc 0000"),
-            {invalid.arg("SV group 3", "e80318fc0000"), "<mpdu 5>"}, node5.arg("1", "1", still));
-        row("empty SV group 15 of node 127", 6400, mpdu(127, 1, "78"),
-            {"Invalid data for SV group 15 from node 127 []", "<mpdu 127>"},
-            "127 answered in slot, delay 6400, 1 errors, joystick 1, (0, 0, 0)");
-        row("joystick with two bytes", 300, mpdu(5, 1, "c2 0405"),
-            {invalid.arg("Event 8", "0405"), "<mpdu 5>"}, node5.arg("1", "1", still));
-        row("joystick without a byte", 300, mpdu(5, 1, "c0"),
-            {invalid.arg("Event 8", ""), "<mpdu 5>"}, node5.arg("1", "1", still));
-        row("every bad ePDU is charged", 300, mpdu(5, 3, "c1 02  09 ab  c9 cd"),
-            {invalid.arg("SV group 1", "ab"), invalid.arg("Event 9", "cd"), "<mpdu 5>"},
-            node5.arg("2", "2", still));
-    }
-
-    void reception()
-    {
-        QFETCH(int, slot);
-        QFETCH(qint64, offset);
-        QFETCH(QByteArray, frame);
-        QFETCH(QStringList, log);
-        QFETCH(QString, records);
-
-        Bench bench;
-        if (slot > 0)
-            bench.network.sendBeacon(60000, slot, 0);
-        bench.receive(offset, frame);
-
-        QCOMPARE(bench.log, log);
-        QCOMPARE(::records(bench.network), records);
-    }
-
     // The handler takes whatever a driver hands over, even a length without bytes, and decodes the
     // driver's own bytes: a change made while it reports an ePDU reaches the next one.
     void handlerTakesTheDriversBytes()
@@ -355,45 +323,6 @@ private slots:
         connect(&bench.network, &TalvenNetwork::error, this, [&] { frame[frame.size() - 1] = 9; });
         bench.receive(300, frame);
         QCOMPARE(bench.network.nodes().first()->joystick, 9u);
-    }
-
-    // Clearing the list from a log line must not leave the engine writing to a deleted record.
-    void clearingFromLogLine_data()
-    {
-        QTest::addColumn<QByteArray>("frame"); // empty: the nodes stay silent
-        QTest::addColumn<qint64>("offset");
-        QTest::addColumn<QStringList>("log");
-
-        const QString early("Received MPDU from sensor 3 to early: 10 ms (Should be between 200 "
-                            "and 250 ms)");
-        QTest::newRow("early MPDU, then an accelerometer sample")
-                << mpdu(3, 1, "16 e803 18fc 0000") << qint64(10) << QStringList{early, "<mpdu 3>"};
-        QTest::newRow("early MPDU, then a joystick")
-                << mpdu(3, 1, "c1 04") << qint64(10) << QStringList{early, "<mpdu 3>"};
-        QTest::newRow("bad joystick, then a format error")
-                << mpdu(3, 2, "c0") << qint64(200)
-                << QStringList{"Invalid data for Event 8 from node 3 []", "<mpdu 3>"};
-        QTest::newRow("silent nodes at the cycle end")
-                << QByteArray() << qint64(0)
-                << QStringList{"No MPDU as a response to the beacon from 3", "<cycle finished>"};
-    }
-
-    void clearingFromLogLine()
-    {
-        QFETCH(QByteArray, frame);
-        QFETCH(qint64, offset);
-        QFETCH(QStringList, log);
-
-        Bench bench;
-        bench.network.nodeFor(3);
-        bench.network.nodeFor(4);
-        connect(&bench.network, &TalvenNetwork::error, &bench.network, &TalvenNetwork::clearNodes);
-        bench.network.sendBeacon(frame.isEmpty() ? 30 : 60000, 50, 0);
-        if (!frame.isEmpty())
-            bench.receive(offset, frame);
-
-        QTRY_COMPARE_WITH_TIMEOUT(bench.log, log, 10000);
-        QCOMPARE(bench.network.rowCount(), 0);
     }
 
     // The only row as the table shows it (value and colour per column), then the timeline marks.

@@ -1,5 +1,4 @@
 #include "mdw/talven/frame.h"
-#include "support/assertionprobe.h"
 #include "support/frames.h"
 #include "support/recordingdriver.h"
 
@@ -136,29 +135,7 @@ private slots:
         QCOMPARE(&(driver << frame), &driver);
         QCOMPARE(driver.transmitted, QList<QByteArray>{bytesOf(frame)});
     }
-
-    // Preconditions stay on in every build type: one byte past the buffer ends the program.
-    void setLengthUpToTheBuffersEnd()
-    {
-        Frame frame(20);
-        frame.setLength(20);
-        QCOMPARE(frame.length(), size_t(20));
-        QCOMPARE(int(frame.data()[4]), 15);
-        const auto outcome = AssertionProbe::run("length past capacity");
-        QVERIFY2(outcome.crashed, qPrintable(outcome.standardError));
-    }
 };
 
-int main(int argc, char **argv)
-{
-    const AssertionProbe::Probes probes{{"length past capacity", [] {
-                                             Frame(7).setLength(8);
-                                         }}};
-    if (int rc = AssertionProbe::runIfAsked(argc, argv, probes))
-        return rc;
-    QCoreApplication app(argc, argv);
-    TestFrame test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_APPLESS_MAIN(TestFrame)
 #include "tst_frame.moc"

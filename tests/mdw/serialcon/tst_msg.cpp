@@ -1,6 +1,5 @@
 #include "mdw/serialcon/msg.h"
-#include "mdw/talven/frame.h"
-#include "support/assertionprobe.h"
+#include "support/frames.h"
 #include "support/serialmessage.h"
 
 #include <QtTest>
@@ -8,11 +7,6 @@
 using serialcon::Msg;
 
 namespace {
-
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
 
 Msg msgOf(const QByteArray &bytes)
 {
@@ -53,37 +47,6 @@ QString reading(const Msg &msg)
     return text;
 }
 
-// Each breaks a precondition, in a child process because the assertion aborts (see main); the
-// name ends in the assertion's expression.
-AssertionProbe::Probes probes()
-{
-    AssertionProbe::Probes all;
-    all.emplace("checksum without header asserts _headerPrepared",
-                [] { msgOf(hex("7e010000")).checksum(); });
-    all.emplace("set checksum without header asserts _headerPrepared",
-                [] { msgOf(hex("7f01")).setChecksum(0); });
-    all.emplace("header for a buffer of another size asserts _headerPrepared", [] {
-        Msg msg = msgOf(QByteArray(4, '\0'));
-        msg.prepareHeader(Msg::DEBUG, 5);
-        msg.setChecksum(0);
-    });
-    all.emplace("command of a beacon message asserts type() == CMD",
-                [] { msgOf(hex("7f0200fd")).command(); });
-    all.emplace("argument of a three-byte command asserts payloadSize() == 1",
-                [] { msgOf(hex("7f0103 010203 00")).commandArgument(); });
-    all.emplace("beacon info of a command asserts type() == BEACON", [] {
-        phy::Address<4> to;
-        uint32_t time[2];
-        uint16_t slot[2];
-        msgOf(hex("7f010201017b")).beaconInfo(to, time[0], time[1], slot[0], slot[1]);
-    });
-    all.emplace("frame shorter than its header asserts length >= 6 && length <= 251",
-                [] { Msg(1, frameOf(QByteArray(5, 'x'))); });
-    all.emplace("frame too long for the size byte asserts length >= 6 && length <= 251",
-                [] { Msg(1, frameOf(QByteArray(252, 'x'))); });
-    return all;
-}
-
 } // namespace
 
 class TestMsg : public QObject
@@ -97,26 +60,27 @@ private slots:
         QTest::addColumn<QString>("expected");
 
         const QString linkUp = "type 1 size 2, command 1 argument 1";
-        const QByteArray beacon = hex("01020304 ffff 78563492 e80381 1e80 1180");
+        const QByteArray beacon = bytes("01020304 ffff 78563492 e80381 1e80 1180");
         const QString refused = "beacon refused: aabbccdd deadbeef deadbeef beef beef";
-        QTest::newRow("link up command") << hex("7f010201017b") << "valid " + linkUp;
-        QTest::newRow("checksum one too high") << hex("7f010201017c") << "invalid " + linkUp;
-        QTest::newRow("wrong sync byte") << hex("7e010201017b") << "invalid " + linkUp;
-        QTest::newRow("one byte extra") << hex("7f010201017b00") << "invalid " + linkUp;
-        QTest::newRow("empty payload") << hex("7f04007c") << "valid type 4 size 0";
+        QTest::newRow("link up command") << bytes("7f010201017b") << "valid " + linkUp;
+        QTest::newRow("checksum one too high") << bytes("7f010201017c") << "invalid " + linkUp;
+        QTest::newRow("wrong sync byte") << bytes("7e010201017b") << "invalid " + linkUp;
+        QTest::newRow("one byte extra") << bytes("7f010201017b00") << "invalid " + linkUp;
+        QTest::newRow("empty payload") << bytes("7f04007c") << "valid type 4 size 0";
         QTest::newRow("size byte claims more than held")
-                << hex("7f04ff00") << "invalid type 4 size 255";
+                << bytes("7f04ff00") << "invalid type 4 size 255";
         QTest::newRow("largest payload") << SerialBytes::message(Msg::DEBUG, QByteArray(255, 'x'))
                                          << "valid type 4 size 255";
         QTest::newRow("no bytes") << QByteArray() << "invalid type 0 size 0";
         QTest::newRow("four-byte argument is little-endian")
-                << hex("7f0105 0104030201 6f") << "valid type 1 size 5, command 1 argument 1020304";
+                << bytes("7f0105 0104030201 6f")
+                << "valid type 1 size 5, command 1 argument 1020304";
         QTest::newRow("valid command with a two-byte argument has none to read")
-                << hex("7f0103 010000 7b") << "valid type 1 size 3";
+                << bytes("7f0103 010000 7b") << "valid type 1 size 3";
         QTest::newRow("command claiming more bytes than held has none to read")
-                << hex("7f0105 0104 00") << "invalid type 1 size 5";
+                << bytes("7f0105 0104 00") << "invalid type 1 size 5";
         QTest::newRow("command without argument")
-                << hex("7f010107 77") << "valid type 1 size 1, command 7 argument 0";
+                << bytes("7f010107 77") << "valid type 1 size 1, command 7 argument 0";
         QTest::newRow("beacon: top bits set, length and type bytes not read")
                 << SerialBytes::message(Msg::BEACON, beacon)
                 << "valid type 2 size 17, beacon read: 01020304 92345678 8103e8 801e 8011";
@@ -141,13 +105,12 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
 
         const QByteArray longest(251, 'x');
-        const QByteArray beacon = hex("c7c7c7c7 0c00 02010000 e80300 1e00 1100");
         QTest::newRow("beacon-sized frame")
-                << beacon << 0x04030201u << beacon.left(6) + hex("01020304") + beacon.mid(6);
+                << kBeacon << 0x04030201u << kBeacon.left(6) + bytes("01020304") + kBeacon.mid(6);
         QTest::newRow("frame of its header alone")
-                << hex("e2e2e2e20185") << 10000u << hex("e2e2e2e20185 10270000");
+                << bytes("e2e2e2e20185") << 10000u << bytes("e2e2e2e20185 10270000");
         QTest::newRow("longest frame")
-                << longest << 86399999u << longest.left(6) + hex("ff5b2605") + longest.mid(6);
+                << longest << 86399999u << longest.left(6) + bytes("ff5b2605") + longest.mid(6);
     }
 
     void buildsFrameMessages()
@@ -169,34 +132,9 @@ private slots:
         copy.payload()[1] = 2;
         copy.setChecksum(copy.computeChecksum());
         QVERIFY(msg.isValid());
-        QCOMPARE(bytesOf(msg), hex("7f010201027a"));
-    }
-
-    void preconditions_data()
-    {
-        QTest::addColumn<QString>("expression");
-        for (const auto &[name, probe] : probes())
-            QTest::newRow(name.c_str()) << QString::fromStdString(name).section(" asserts ", 1);
-    }
-
-    void preconditions()
-    {
-        QFETCH(QString, expression);
-        const auto outcome = AssertionProbe::run(QTest::currentDataTag());
-        const QString text
-                = QString("ASSERT: \"%1\" in file mdw/serialcon/msg, line ").arg(expression);
-        QVERIFY2(outcome.crashed && outcome.standardError.contains(text),
-                 qPrintable(outcome.standardError));
+        QCOMPARE(bytesOf(msg), bytes("7f010201027a"));
     }
 };
 
-int main(int argc, char **argv)
-{
-    if (int rc = AssertionProbe::runIfAsked(argc, argv, probes()))
-        return rc;
-    QCoreApplication app(argc, argv);
-    TestMsg test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_APPLESS_MAIN(TestMsg)
 #include "tst_msg.moc"

@@ -1,6 +1,6 @@
 // Any bytes as what a client sends to lumbrio-sim, in pieces: messages come out whole, frame
 // payloads decode only with their checksum, and a stream out of step stops growing.
-#include "lumbrio-sim/wire.h"
+#include "common/lumbriowire.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,9 @@
+#include "common/lumbriowire.h"
 #include "lumbrio-sim/faults.h"
 #include "lumbrio-sim/medium.h"
 #include "lumbrio-sim/options.h"
-#include "lumbrio-sim/wire.h"
+#include "lumbrio-sim/virtualnode.h"
+#include "mdw/talven/frame.h"
 
 #include <QtTest>
 
@@ -39,6 +41,32 @@ struct Listener : Station
     std::function<void()> onReceive;
 };
 
+// The ePDUs of an MPDU as the gateway's decoder reads them: "sv2 <payload>", "event8 <payload>",
+// "format error at 2".
+struct Epdus : talven::MultiPdu::DecomposeDelegate
+{
+    void onSvGroup(const talven::MultiPdu &, uint8_t group,
+                   const ardo::SharedBuffer<uint8_t> &payload) override
+    {
+        read << QStringLiteral("sv%1 %2").arg(group).arg(text(payload));
+    }
+    void onEvent(const talven::MultiPdu &, uint16_t id,
+                 const ardo::SharedBuffer<uint8_t> &payload) override
+    {
+        read << QStringLiteral("event%1 %2").arg(id).arg(text(payload));
+    }
+    void onFormatError(const talven::MultiPdu &, size_t index, size_t) override
+    {
+        read << QStringLiteral("format error at %1").arg(index);
+    }
+    static QString text(const ardo::SharedBuffer<uint8_t> &payload)
+    {
+        return QByteArray(reinterpret_cast<const char *>(payload.data()), int(payload.size()))
+                .toHex();
+    }
+    QStringList read;
+};
+
 } // namespace
 
 class TestLumbrioSim : public QObject
@@ -46,34 +74,30 @@ class TestLumbrioSim : public QObject
     Q_OBJECT
 
 private slots:
+    // The wire format against bytes written out by hand; the pieces of a stream in any size.
     void frameMessages_data()
     {
         QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QByteArray>("frame"); // empty: the message does not decode
 
-        QTest::newRow("standard check string: CRC 906e, preamble 55")
-                << hex("01 0000000c 55 313233343536373839 906e") << true << QByteArray("123456789");
-        QTest::newRow("beacon: preamble aa")
-                << hex("01 00000014 aa") + kBeacon + hex("90a5") << true << kBeacon;
-        QTest::newRow("empty frame") << hex("01 00000003 55 0000") << true << QByteArray();
+        const QByteArray beaconMessage = hex("01 00000014 aa") + kBeacon + hex("90a5");
+        QTest::newRow("check string: CRC 906e, preamble 55")
+                << hex("01 0000000c 55 313233343536373839 906e") << QByteArray("123456789");
+        QTest::newRow("beacon: preamble aa") << beaconMessage << kBeacon;
         QTest::newRow("a frame bit flipped")
-                << hex("01 00000014 aa") + kBeacon.chopped(1) + hex("01 90a5") << false
-                << QByteArray();
-        QTest::newRow("too short for a checksum")
-                << hex("01 00000002 5500") << false << QByteArray();
+                << QByteArray(beaconMessage).replace(20, 1, "\x01") << QByteArray();
+        QTest::newRow("too short for a checksum") << hex("01 00000002 5500") << QByteArray();
     }
 
     void frameMessages()
     {
         QFETCH(QByteArray, message);
-        QFETCH(bool, valid);
         QFETCH(QByteArray, frame);
 
         QByteArray decoded("untouched");
-        QCOMPARE(decodeFramePayload(message.mid(kHeaderLength), &decoded), valid);
-        QCOMPARE(decoded, valid ? frame : QByteArray("untouched"));
-        if (valid)
+        QCOMPARE(decodeFramePayload(message.mid(kHeaderLength), &decoded), !frame.isEmpty());
+        QCOMPARE(decoded, frame.isEmpty() ? QByteArray("untouched") : frame);
+        if (!frame.isEmpty())
             QCOMPARE(encodeFrameMessage(frame).toHex(), message.toHex());
     }
 
@@ -139,7 +163,6 @@ private slots:
         // Counts over 2000 cycles, within five standard deviations.
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("healthy") << QString() << QString("none=2000");
         QTest::newRow("always broken, the last kind")
                 << QString("broken-structure=1") << QString("broken-structure=2000");
         QTest::newRow("mixture") << QString("silent=0.1 early=0.2 unknown-epdu=0.3")
@@ -182,27 +205,66 @@ private slots:
             QVERIFY(rolls(8, 3) != faults && rolls(7, 4) != faults);
     }
 
+    // A node's answer as the gateway decodes it, healthy and with each fault that spoils it.
+    void answers_data()
+    {
+        QTest::addColumn<bool>("accelerometer");
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<QStringList>("epdus");
+
+        // Node 3 in cycle 9: sample (x, y, z) = (-607, -1338, 1959), joystick bit 32.
+        const QString sample = "sv2 a1fdc6faa707", joystick = "event8 20";
+        QTest::newRow("healthy") << true << Fault::None << QStringList{sample, joystick};
+        QTest::newRow("no accelerometer asked") << false << Fault::None << QStringList{joystick};
+        QTest::newRow("wrong size: a sample byte short")
+                << true << Fault::WrongSize << QStringList{"sv2 a1fdc6faa7", joystick};
+        QTest::newRow("wrong size: a joystick byte long")
+                << false << Fault::WrongSize << QStringList{"event8 2000"};
+        QTest::newRow("unknown ePDU: event 12 with the cycle")
+                << true << Fault::UnknownEpdu << QStringList{sample, joystick, "event12 09"};
+        QTest::newRow("broken structure: one ePDU more counted")
+                << true << Fault::BrokenStructure
+                << QStringList{sample, joystick, "format error at 2"};
+    }
+
+    void answers()
+    {
+        QFETCH(bool, accelerometer);
+        QFETCH(Fault, fault);
+        QFETCH(QStringList, epdus);
+
+        const QByteArray frame = buildAnswer(3, 9, accelerometer, fault);
+        const talven::MultiPdu mpdu(talven::Frame(ardo::SharedBuffer<uint8_t>::proxy(
+                reinterpret_cast<const uint8_t *>(frame.constData()), size_t(frame.size()))));
+        QCOMPARE(frame.left(4), hex("e2e2e2e2"));
+        QCOMPARE(int(mpdu.sourceId()), 3);
+        Epdus read;
+        QCOMPARE(mpdu.decompose(read), fault != Fault::BrokenStructure);
+        QCOMPARE(read.read, epdus);
+    }
+
     // What a command line makes of one node: its fault probabilities, or the error.
     void options_data()
     {
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<int>("node");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("healthy by default") << "" << 7 << "";
-        QTest::newRow("global value") << "--late 0.5" << 2 << "late=0.5";
-        QTest::newRow("per-node value wins")
-                << "--late 0.5 --node-fault 2-3:late=1" << 3 << "late=1";
-        QTest::newRow("demo preset") << "--demo --nodes 5" << 5
-                                     << "silent=0.03 late=0.3 early=0.02 wrong-size=0.02 "
-                                        "unknown-epdu=0.02 broken-structure=0.01";
-        QTest::newRow("option over the preset") << "--demo --early 0 --node-fault 5:late=0" << 5
-                                                << "silent=0.03 wrong-size=0.02 "
-                                                   "unknown-epdu=0.02 broken-structure=0.01";
-        QTest::newRow("node out of range") << "--nodes 0-128" << 0 << "error";
-        QTest::newRow("port out of range") << "--port 65536" << 0 << "error";
-        QTest::newRow("fault for a node not simulated") << "--node-fault 9:late=1" << 0 << "error";
-        QTest::newRow("more than certain") << "--silent 0.6 --late 0.6" << 0 << "error";
-        QTest::newRow("not a probability") << "--late x" << 0 << "error";
+        const auto row
+                = [](const char *name, const char *arguments, int node, const char *outcome) {
+                      QTest::newRow(name) << arguments << node << outcome;
+                  };
+        row("healthy by default", "", 7, "");
+        row("per-node value wins", "--late 0.5 --node-fault 2-3:late=1", 3, "late=1");
+        row("demo preset", "--demo --nodes 5", 5,
+            "silent=0.03 late=0.3 early=0.02 wrong-size=0.02 unknown-epdu=0.02 "
+            "broken-structure=0.01");
+        row("option over the preset", "--demo --early 0 --node-fault 5:late=0", 5,
+            "silent=0.03 wrong-size=0.02 unknown-epdu=0.02 broken-structure=0.01");
+        row("node out of range", "--nodes 0-128", 0, "error");
+        row("port out of range", "--port 65536", 0, "error");
+        row("fault for a node not simulated", "--node-fault 9:late=1", 0, "error");
+        row("more than certain", "--silent 0.6 --late 0.6", 0, "error");
+        row("not a probability", "--late x", 0, "error");
     }
 
     void options()

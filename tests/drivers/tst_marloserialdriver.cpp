@@ -43,9 +43,21 @@ QByteArray withChecksumOffByOne(QByteArray bytes)
     return bytes;
 }
 
+QString delivery(quint32 time, const uint8_t *data, size_t length)
+{
+    return QString("%1 %2").arg(time).arg(
+            QString(QByteArray(reinterpret_cast<const char *>(data), int(length)).toHex()));
+}
+
 QString delivery(quint32 time, const QByteArray &frame)
 {
-    return QString("%1 %2").arg(time).arg(QString(frame.toHex()));
+    return delivery(time, reinterpret_cast<const uint8_t *>(frame.constData()),
+                    size_t(frame.size()));
+}
+
+bool transmit(Driver &to, const QByteArray &frame)
+{
+    return to.transmit(reinterpret_cast<const uint8_t *>(frame.constData()), size_t(frame.size()));
 }
 
 // Debug lines, besides QtTest's own handling of them: a test also sees those it did not expect.
@@ -77,19 +89,12 @@ public:
         tcsetattr(slave_, TCSANOW, &settings);
         fcntl(master_, F_SETFL, O_NONBLOCK);
     }
-    ~Pty() { hangUp(); }
-
     // The board goes away: the driver's side of the terminal reads end of file or fails.
-    void hangUp()
+    ~Pty()
     {
-        if (master_ < 0)
-            return;
         ::close(slave_);
         ::close(master_);
-        master_ = slave_ = -1;
     }
-
-    bool isReady() const { return !path.empty(); }
 
     // Returns once the bytes wait in the terminal. No event is processed meanwhile, so the
     // driver has read none of them yet.
@@ -215,7 +220,7 @@ private slots:
         QFETCH(QStringList, debug);
 
         Pty pty;
-        QVERIFY2(pty.isReady(), "no pseudo-terminal");
+        QVERIFY2(!pty.path.empty(), "no pseudo-terminal");
         QVERIFY(pty.write(beforeOpen));
         MarloSerialDriver driver(pty.path);
         QVERIFY(driver.open());
@@ -223,12 +228,11 @@ private slots:
         if (!beforeHandler.isEmpty())
             QVERIFY(pty.write(beforeHandler) && pty.waitUntilConsumed());
         QStringList delivered;
-        driver.setReceiveHandler([&](Driver &from, uint32_t time, const uint8_t *data,
-                                     size_t length) {
-            QCOMPARE(&from, &driver);
-            delivered << delivery(time,
-                                  QByteArray(reinterpret_cast<const char *>(data), int(length)));
-        });
+        driver.setReceiveHandler(
+                [&](Driver &from, uint32_t time, const uint8_t *data, size_t length) {
+                    QCOMPARE(&from, &driver);
+                    delivered << delivery(time, data, length);
+                });
         QCOMPARE(pty.read(kLinkUp.size()), kLinkUp);
 
         debugLines.clear();
@@ -255,12 +259,8 @@ private slots:
     void writing()
     {
         Pty pty;
-        QVERIFY2(pty.isReady(), "no pseudo-terminal");
+        QVERIFY2(!pty.path.empty(), "no pseudo-terminal");
         auto driver = std::make_unique<MarloSerialDriver>(pty.path);
-        const auto transmit = [](Driver &to, const QByteArray &frame) {
-            return to.transmit(reinterpret_cast<const uint8_t *>(frame.constData()),
-                               size_t(frame.size()));
-        };
         QVERIFY(driver->open());
         {
             MarloSerialDriver taken(pty.path);
@@ -297,7 +297,7 @@ private slots:
         QTemporaryDir dir;
         const QString link = dir.filePath("board");
         auto pty = std::make_unique<Pty>();
-        QVERIFY2(pty->isReady(), "no pseudo-terminal");
+        QVERIFY2(!pty->path.empty(), "no pseudo-terminal");
         QVERIFY(QFile::link(QString::fromStdString(pty->path), link));
         MarloSerialDriver driver(link.toStdString());
         QStringList changes;
@@ -307,12 +307,11 @@ private slots:
         QVERIFY(driver.open());
         QCOMPARE(pty->read(kLinkUp.size()), kLinkUp);
 
-        pty->hangUp();
+        pty.reset();
         QVERIFY(QFile::remove(link));
         QTRY_COMPARE(changes, QStringList{"down with a reason"});
         QVERIFY(!driver.isOpen());
-        QVERIFY(!driver.transmit(reinterpret_cast<const uint8_t *>(kBeacon.constData()),
-                                 size_t(kBeacon.size())));
+        QVERIFY(!transmit(driver, kBeacon));
         // A driver that keeps polling the dead port burns the whole core meanwhile.
         timespec before, after;
         clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
@@ -329,28 +328,26 @@ private slots:
         QCOMPARE(pty->read(kLinkUp.size()), kLinkUp);
         QStringList delivered;
         driver.setReceiveHandler([&](Driver &, uint32_t time, const uint8_t *data, size_t length) {
-            delivered << delivery(time,
-                                  QByteArray(reinterpret_cast<const char *>(data), int(length)));
+            delivered << delivery(time, data, length);
         });
         QVERIFY(pty->write(frameMessage(kMpdu, 7)));
         QTRY_COMPARE(delivered, QStringList{delivery(7, kMpdu)});
     }
 
-    void proberListsPortsBeforeTheSimulator()
+    // Which entries there are, and in what order, the registry's tests prove; here what each
+    // serial port's entry says.
+    void proberDescribesEachPort()
     {
         const auto ports = QSerialPortInfo::availablePorts();
         const auto descriptors = Driver::Descriptor::availableDescriptors();
-
-        QCOMPARE(int(descriptors.size()), ports.size() + 1);
-        QCOMPARE(descriptors.back()->name(), std::string("Lumbrio virtual Network Interface"));
-        QCOMPARE(descriptors.back()->location(), descriptors.back()->name());
+        QVERIFY(int(descriptors.size()) > ports.size());
         for (int i = 0; i < ports.size(); ++i) {
             const auto *descriptor = descriptors[size_t(i)];
             QCOMPARE(QString::fromStdString(descriptor->name()),
-                     QString("Marlo Gateway at %1").arg(ports[i].portName()));
+                     "Marlo Gateway at " + ports[i].portName());
             QCOMPARE(QString::fromStdString(descriptor->location()), ports[i].systemLocation());
-            std::unique_ptr<Driver> driver(descriptor->instantiate());
-            QCOMPARE(driver->name(), descriptor->location());
+            QCOMPARE(std::unique_ptr<Driver>(descriptor->instantiate())->name(),
+                     descriptor->location());
         }
     }
 };

@@ -47,23 +47,20 @@ Results predict(const QStringList &simulatorArguments, int cycles, int maxFaults
     for (int id : qAsConst(options.nodes)) {
         lumbrio::FaultDice dice(options.faults.value(id), options.seed, id);
         QMap<Fault, int> counts;
-        int faults = 0;
-        for (int cycle = 0; cycle < cycles; ++cycle) {
-            const Fault fault = dice.roll();
-            counts[fault] += 1;
-            faults += fault != Fault::None;
-        }
+        for (int cycle = 0; cycle < cycles; ++cycle)
+            ++counts[dice.roll()];
+        const int faults = cycles - counts[Fault::None];
         QStringList kinds;
-        const QList<QPair<Fault, QString>> names{
-                {Fault::Early, "early"}, {Fault::Late, "late"}, {Fault::Silent, "silent"}};
-        for (const auto &name : names) {
-            if (counts[name.first])
-                kinds << QStringLiteral("%1 %2").arg(name.second).arg(counts[name.first]);
+        const std::pair<const char *, int> named[]
+                = {{"early", counts[Fault::Early]},
+                   {"late", counts[Fault::Late]},
+                   {"silent", counts[Fault::Silent]},
+                   {"payload errors", counts[Fault::WrongSize] + counts[Fault::UnknownEpdu]},
+                   {"format errors", counts[Fault::BrokenStructure]}};
+        for (const auto &[name, count] : named) {
+            if (count)
+                kinds << QStringLiteral("%1 %2").arg(name).arg(count);
         }
-        if (const int payload = counts[Fault::WrongSize] + counts[Fault::UnknownEpdu])
-            kinds << QStringLiteral("payload errors %1").arg(payload);
-        if (counts[Fault::BrokenStructure])
-            kinds << QStringLiteral("format errors %1").arg(counts[Fault::BrokenStructure]);
         results[QStringLiteral("node %1").arg(id)]
                 = faults > maxFaults
                           ? QStringLiteral("%1 (%2 allowed)").arg(kinds.join(", ")).arg(maxFaults)
@@ -90,54 +87,37 @@ private slots:
         QTest::addColumn<Results>("results"); // empty: predicted from the seeded dice
         QTest::addColumn<int>("killAfter");   // ms after which the simulator dies; 0: never
 
+        const auto row = [](const char *name, const char *link, const char *simulator,
+                            const char *runner, int status, const Results &results = {},
+                            int killAfter = 0) {
+            QTest::newRow(name) << link << simulator << runner << status << results << killAfter;
+        };
         Results healthy;
         for (int id = 0; id < 8; ++id)
             healthy[QStringLiteral("node %1").arg(id)] = QString();
 
-        QTest::newRow("healthy nodes over the simulator")
-                << "simulator"
-                << "--nodes 0-7"
-                << "--expect 0-7 --cycles 20 --interval 660 --slot 20" << 0 << healthy << 0;
-        QTest::newRow("healthy nodes through marlo-emu")
-                << "serial"
-                << "--nodes 0-7"
-                << "--expect 0-7 --cycles 12 --interval 990 --slot 30" << 0 << healthy << 0;
-        QTest::newRow("seeded faults, one allowed per node")
-                << "simulator"
-                << "--nodes 0-7 --seed 9 --silent 0.05 --late 0.05 --early 0.05 --wrong-size 0.05 "
-                   "--unknown-epdu 0.05 --broken-structure 0.05"
-                << "--expect 0-7 --cycles 12 --interval 660 --slot 20 --max-faults 1" << 1
-                << Results() << 0;
-        QTest::newRow("an absent node fails, an unexpected one is only reported")
-                << "simulator"
-                << "--nodes 0-3"
-                << "--expect 0-2,9 --cycles 3 --interval 660 --slot 20" << 1
-                << Results{{"node 0", ""},
-                           {"node 1", ""},
-                           {"node 2", ""},
-                           {"node 3 (not expected)", ""},
-                           {"node 9", "silent 3 (0 allowed)"}}
-                << 0;
-        QTest::newRow("simulator lost during the run: reports of the cycles before, status 3")
-                << "simulator"
-                << "--nodes 0-3"
-                << "--expect 0-3 --cycles 1000 --interval 660 --slot 20" << 3
-                << Results{{"node 0", ""}, {"node 1", ""}, {"node 2", ""}, {"node 3", ""}} << 2500;
-        QTest::newRow("nothing listens on the simulator's port")
-                << "none"
-                << ""
-                << "--cycles 1" << 3 << Results() << 0;
-        QTest::newRow("serial device that is not there")
-                << "none"
-                << ""
-                << "--serial /dev/talven-no-such-tty" << 3 << Results() << 0;
-        QTest::newRow("bad command line") << "none"
-                                          << ""
-                                          << "--cycles 0" << 2 << Results() << 0;
-        QTest::newRow("report that cannot be written")
-                << "none"
-                << ""
-                << "--junit /proc/talven/report.xml" << 2 << Results() << 0;
+        row("healthy nodes over the simulator", "simulator", "--nodes 0-7",
+            "--expect 0-7 --cycles 20 --interval 660 --slot 20", 0, healthy);
+        row("healthy nodes through marlo-emu adding noise and splitting messages", "serial",
+            "--nodes 0-7", "--expect 0-7 --cycles 12 --interval 990 --slot 30", 0, healthy);
+        row("seeded faults, one allowed per node", "simulator",
+            "--nodes 0-7 --seed 9 --silent 0.05 --late 0.05 --early 0.05 --wrong-size 0.05 "
+            "--unknown-epdu 0.05 --broken-structure 0.05",
+            "--expect 0-7 --cycles 12 --interval 660 --slot 20 --max-faults 1", 1);
+        row("an absent node fails, an unexpected one is only reported", "simulator", "--nodes 0-3",
+            "--expect 0-2,9 --cycles 3 --interval 660 --slot 20", 1,
+            {{"node 0", ""},
+             {"node 1", ""},
+             {"node 2", ""},
+             {"node 3 (not expected)", ""},
+             {"node 9", "silent 3 (0 allowed)"}});
+        row("simulator lost during the run: reports of the cycles before, status 3", "simulator",
+            "--nodes 0-3", "--expect 0-3 --cycles 1000 --interval 660 --slot 20", 3,
+            {{"node 0", ""}, {"node 1", ""}, {"node 2", ""}, {"node 3", ""}}, 2500);
+        row("nothing listens on the simulator's port", "none", "", "--cycles 1", 3);
+        row("serial device that is not there", "none", "", "--serial /dev/talven-no-such-tty", 3);
+        row("bad command line", "none", "", "--cycles 0", 2);
+        row("report that cannot be written", "none", "", "--junit /proc/talven/report.xml", 2);
     }
 
     void run()
@@ -164,7 +144,9 @@ private slots:
             QVERIFY2(!network->waitForLine("listening").isEmpty(),
                      network->readAllStandardError().constData());
             if (link == "serial") {
-                board = std::make_unique<Tool>(MARLO_EMU_PATH, QStringList{"--port", port});
+                board = std::make_unique<Tool>(
+                        MARLO_EMU_PATH,
+                        QStringList{"--port", port, "--noise", "--split", "--seed", "5"});
                 const QString path = board->waitForLine("/dev/");
                 QVERIFY2(!path.isEmpty(), board->readAllStandardError().constData());
                 arguments << "--serial" << path;

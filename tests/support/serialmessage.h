@@ -1,26 +1,12 @@
 #pragma once
 
-#include <QByteArray>
+#include "common/seriallink.h"
 
-#include <cstdint>
-
-// Serial link messages written out byte by byte, independently of the code under test: sync byte
-// 7F, type, payload size, payload, and the complement of the 8-bit sum of all that.
+// Serial link messages written out byte by byte, independently of the code under test; the tools'
+// own writer and reader of the line serve the tests too.
 namespace SerialBytes {
 
-inline uint8_t checksumOf(const QByteArray &bytes)
-{
-    unsigned sum = 0;
-    for (char byte : bytes)
-        sum += uint8_t(byte);
-    return uint8_t(~sum);
-}
-
-inline QByteArray message(uint8_t type, const QByteArray &payload)
-{
-    QByteArray bytes;
-    bytes.append(char(0x7F)).append(char(type)).append(char(payload.size())).append(payload);
-    return bytes.append(char(checksumOf(bytes)));
-}
+using seriallink::checksumOf;
+using seriallink::message;
 
 } // namespace SerialBytes

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/lumbriowire.h"
 #include "lumbrio-sim/medium.h"
 #include "lumbrio-sim/options.h"
-#include "lumbrio-sim/wire.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -12,8 +12,6 @@ namespace lumbrio {
 
 namespace {
 
-constexpr int kBeaconLength = 17;
-constexpr quint8 kMpduBit = 0x80;
 constexpr int kCountByte = 6;
 constexpr double kAmplitude = 2000;
 constexpr int kCyclesPerJoystickState = 4;
@@ -26,14 +24,15 @@ constexpr int kWakeEarlyMs = 1;
 
 bool parseBeacon(const QByteArray &frame, BeaconInfo *beacon)
 {
-    if (frame.size() != kBeaconLength || !frame.startsWith(Medium::beaconAddress())
-        || (quint8(frame[5]) & kMpduBit))
+    if (frame.size() != int(talven::Beacon::kLength) || !frame.startsWith(Medium::beaconAddress()))
         return false;
-    const char *bytes = frame.constData();
-    beacon->cycleInterval
-            = qFromLittleEndian<quint16>(bytes + 10) | (quint32(quint8(bytes[12])) << 16);
-    beacon->slotDuration = qFromLittleEndian<quint16>(bytes + 13);
-    beacon->svGroupMask = qFromLittleEndian<quint16>(bytes + 15);
+    const talven::Beacon received(talven::Frame(ardo::SharedBuffer<uint8_t>::proxy(
+            reinterpret_cast<const uint8_t *>(frame.constData()), size_t(frame.size()))));
+    if (received.type() != talven::FrameType::Beacon)
+        return false;
+    beacon->cycleInterval = received.cycleInterval();
+    beacon->slotDuration = received.slotDuration();
+    beacon->svGroupMask = received.svGroupMask();
     return true;
 }
 

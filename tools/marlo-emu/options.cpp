@@ -8,28 +8,94 @@
 
 namespace marlo {
 
+namespace {
+
+// Every option, described once: the parser reads them, the help lists them in this order.
+struct OptionSet
+{
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("TCP port of lumbrio-sim on 127.0.0.1 (default 8844)"),
+                            QStringLiteral("port")};
+    QCommandLineOption link{QStringLiteral("link"),
+                            QStringLiteral("also make a symbolic link <path> to the terminal"),
+                            QStringLiteral("path")};
+    QCommandLineOption noise{QStringLiteral("noise"),
+                             QStringLiteral("write 1 to 8 random bytes before every message "
+                                            "(never\nthe sync byte 7F, so a reader can find the "
+                                            "next message)")};
+    QCommandLineOption noiseSync{QStringLiteral("noise-sync"),
+                                 QStringLiteral("instead, before every message a false start: "
+                                                "the sync\nbyte 7F and 0 to 7 random bytes")};
+    QCommandLineOption split{QStringLiteral("split"),
+                             QStringLiteral("write every message in 2 to 4 pieces, 1 ms apart")};
+    QCommandLineOption corrupt{QStringLiteral("corrupt-checksum"),
+                               QStringLiteral("give this share (0 to 1) of messages a wrong "
+                                              "checksum"),
+                               QStringLiteral("rate")};
+    QCommandLineOption seed{QStringLiteral("seed"),
+                            QStringLiteral("seed of the noise, the splits and the corruption, so "
+                                           "a\nrun repeats (default 1)"),
+                            QStringLiteral("number")};
+    QCommandLineOption verbose{{QStringLiteral("v"), QStringLiteral("verbose")},
+                               QStringLiteral("print one line per message in either direction")};
+    // Not addVersionOption(): its -v is taken by --verbose.
+    QCommandLineOption version{QStringLiteral("version"), QStringLiteral("print the version")};
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("print this text")};
+
+    QList<QCommandLineOption> all() const
+    {
+        return {port, link, noise, noiseSync, split, corrupt, seed, verbose, version, help};
+    }
+};
+
+bool readLink(const QCommandLineParser &parser, const OptionSet &set, QString *link, QString *error)
+{
+    if (!parser.isSet(set.link))
+        return true;
+    *link = parser.value(set.link);
+    if (link->isEmpty())
+        *error = QStringLiteral("--link: the path is empty");
+    return !link->isEmpty();
+}
+
+bool readRate(const QCommandLineParser &parser, const OptionSet &set, double *rate, QString *error)
+{
+    if (!parser.isSet(set.corrupt))
+        return true;
+    bool ok = false;
+    const double value = parser.value(set.corrupt).toDouble(&ok);
+    if (!ok || !(value >= 0 && value <= 1)) {
+        *error = QStringLiteral("--corrupt-checksum: a rate is a number from 0 to 1, not '%1'")
+                         .arg(parser.value(set.corrupt));
+        return false;
+    }
+    *rate = value;
+    return true;
+}
+
+bool readSeed(const QCommandLineParser &parser, const OptionSet &set, quint32 *seed, QString *error)
+{
+    if (!parser.isSet(set.seed))
+        return true;
+    bool ok = false;
+    *seed = parser.value(set.seed).toUInt(&ok);
+    if (!ok)
+        *error = QStringLiteral("--seed: '%1' is not an unsigned number")
+                         .arg(parser.value(set.seed));
+    return ok;
+}
+
+} // namespace
+
 ParseResult parseOptions(const QStringList &arguments, Options *options, QString *error)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
-    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("port"));
-    const QCommandLineOption link(QStringLiteral("link"), QString(), QStringLiteral("path"));
-    const QCommandLineOption noise(QStringLiteral("noise"), QString());
-    const QCommandLineOption noiseSync(QStringLiteral("noise-sync"), QString());
-    const QCommandLineOption split(QStringLiteral("split"), QString());
-    const QCommandLineOption corrupt(QStringLiteral("corrupt-checksum"), QString(),
-                                     QStringLiteral("rate"));
-    const QCommandLineOption seed(QStringLiteral("seed"), QString(), QStringLiteral("number"));
-    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")}, QString());
-    parser.addOptions({help, port, link, noise, noiseSync, split, corrupt, seed, verbose});
-
-    // Not addVersionOption(): its -v is taken by --verbose.
-    const QCommandLineOption version(QStringLiteral("version"), QString());
-    parser.addOption(version);
-
-    const ParseResult parsed = toolcli::parseArguments(parser, arguments, help, error);
-    if (parsed == ParseResult::Run && parser.isSet(version)) {
+    const OptionSet set;
+    parser.addOptions(set.all());
+    const ParseResult parsed = toolcli::parseArguments(parser, arguments, set.help, error);
+    if (parsed == ParseResult::Run && parser.isSet(set.version)) {
         QCoreApplication::setApplicationVersion(QStringLiteral(TALVEN_VERSION));
         parser.showVersion(); // prints "<program> <version>" and exits with status 0
     }
@@ -37,39 +103,17 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
         return parsed;
 
     Options result;
-    if (parser.isSet(port)
-        && !toolcli::parsePort(QStringLiteral("port"), parser.value(port), &result.port, error))
+    if ((parser.isSet(set.port)
+         && !toolcli::parsePort(QStringLiteral("port"), parser.value(set.port), &result.port,
+                                error))
+        || !readLink(parser, set, &result.link, error)
+        || !readRate(parser, set, &result.impairments.corruptChecksumRate, error)
+        || !readSeed(parser, set, &result.seed, error))
         return ParseResult::Error;
-    if (parser.isSet(link)) {
-        result.link = parser.value(link);
-        if (result.link.isEmpty()) {
-            *error = QStringLiteral("--link: the path is empty");
-            return ParseResult::Error;
-        }
-    }
-    if (parser.isSet(corrupt)) {
-        bool ok = false;
-        const double rate = parser.value(corrupt).toDouble(&ok);
-        if (!ok || !(rate >= 0 && rate <= 1)) {
-            *error = QStringLiteral("--corrupt-checksum: a rate is a number from 0 to 1, not '%1'")
-                             .arg(parser.value(corrupt));
-            return ParseResult::Error;
-        }
-        result.corruptChecksumRate = rate;
-    }
-    if (parser.isSet(seed)) {
-        bool ok = false;
-        result.seed = parser.value(seed).toUInt(&ok);
-        if (!ok) {
-            *error = QStringLiteral("--seed: '%1' is not an unsigned number")
-                             .arg(parser.value(seed));
-            return ParseResult::Error;
-        }
-    }
-    result.noiseSync = parser.isSet(noiseSync);
-    result.noise = parser.isSet(noise) || result.noiseSync;
-    result.split = parser.isSet(split);
-    result.verbose = parser.isSet(verbose);
+    result.impairments.noiseSync = parser.isSet(set.noiseSync);
+    result.impairments.noise = parser.isSet(set.noise) || result.impairments.noiseSync;
+    result.impairments.split = parser.isSet(set.split);
+    result.verbose = parser.isSet(set.verbose);
     *options = result;
     return ParseResult::Run;
 }
@@ -77,34 +121,26 @@ ParseResult parseOptions(const QStringList &arguments, Options *options, QString
 QString helpText()
 {
     return QStringLiteral(
-            "Usage: marlo-emu [options]\n"
-            "\n"
-            "Plays a Marlo gateway board on a pseudo-terminal. The first line on standard output "
-            "is\n"
-            "the terminal's path: open it as the board's serial port. The board reads CMD and\n"
-            "BEACON messages, puts every BEACON frame on the network of lumbrio-sim, and writes\n"
-            "every frame it hears back as a FRAME message stamped with its clock (milliseconds\n"
-            "since local midnight), plus DEBUG messages. It talks to the PC only between the link\n"
-            "command that opens the link and the one that closes it.\n"
-            "\n"
-            "Options:\n"
-            "  --port <port>              TCP port of lumbrio-sim on 127.0.0.1 (default 8844)\n"
-            "  --link <path>              also make a symbolic link <path> to the terminal\n"
-            "  --noise                    write 1 to 8 random bytes before every message (never\n"
-            "                             the sync byte 7F, so a reader can find the next "
-            "message)\n"
-            "  --noise-sync               instead, before every message a false start: the sync\n"
-            "                             byte 7F and 0 to 7 random bytes\n"
-            "  --split                    write every message in 2 to 4 pieces, 1 ms apart\n"
-            "  --corrupt-checksum <rate>  give this share (0 to 1) of messages a wrong checksum\n"
-            "  --seed <number>            seed of the noise, the splits and the corruption, so a\n"
-            "                             run repeats (default 1)\n"
-            "  -v, --verbose              print one line per message in either direction\n"
-            "  --version                  print the version\n"
-            "  -h, --help                 print this text\n"
-            "\n"
-            "Exit status: 0 after SIGINT or SIGTERM, 1 when lumbrio-sim cannot be reached or\n"
-            "goes away, 2 for a bad command line.\n");
+                   "Usage: marlo-emu [options]\n"
+                   "\n"
+                   "Plays a Marlo gateway board on a pseudo-terminal. The first line on standard "
+                   "output is\n"
+                   "the terminal's path: open it as the board's serial port. The board reads CMD "
+                   "and\n"
+                   "BEACON messages, puts every BEACON frame on the network of lumbrio-sim, and "
+                   "writes\n"
+                   "every frame it hears back as a FRAME message stamped with its clock "
+                   "(milliseconds\n"
+                   "since local midnight), plus DEBUG messages. It talks to the PC only between "
+                   "the link\n"
+                   "command that opens the link and the one that closes it.\n"
+                   "\n"
+                   "Options:\n")
+           + toolcli::optionsHelp(OptionSet().all(), 29)
+           + QStringLiteral("\n"
+                            "Exit status: 0 after SIGINT or SIGTERM, 1 when lumbrio-sim cannot "
+                            "be reached or\n"
+                            "goes away, 2 for a bad command line.\n");
 }
 
 } // namespace marlo

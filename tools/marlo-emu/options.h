@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/toolcli.h"
+#include "marlo-emu/impairments.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,13 +13,7 @@ struct Options
 {
     quint16 port = 8844;
     QString link;
-    // Misbehaviour for tests: random bytes (never the sync byte) before each message, messages
-    // written in several pieces, a share of messages with a wrong checksum.
-    bool noise = false;
-    // Noise that starts with the sync byte, as a reader that resynchronises must survive.
-    bool noiseSync = false;
-    bool split = false;
-    double corruptChecksumRate = 0;
+    Impairments impairments;
     quint32 seed = 1;
     bool verbose = false;
 };

@@ -1,14 +1,12 @@
 #include "marlo-emu/radio.h"
 
-#include "lumbrio-sim/wire.h"
-
-#include <QtEndian>
+#include "common/lumbriowire.h"
+#include "mdw/talven/frame.h"
 
 namespace marlo {
 
 namespace {
 
-constexpr quint32 kGatewayAddress = 0xE2E2E2E2;
 const char kNodeName[] = "Marlo gateway emulator";
 constexpr int kConnectTimeoutMs = 5000;
 
@@ -33,8 +31,8 @@ bool Radio::connectTo(quint16 port, QString *error)
                          .arg(socket_.errorString());
         return false;
     }
-    QByteArray address(4, '\0');
-    qToBigEndian(kGatewayAddress, address.data());
+    // The gateway's address, as the PC's own driver announces it.
+    const QByteArray address(reinterpret_cast<const char *>(talven::MPDU_ADDRESS.bytes()), 4);
     socket_.write(lumbrio::encodeControlMessage(lumbrio::kNodeNameParameter, kNodeName));
     socket_.write(lumbrio::encodeControlMessage(lumbrio::kNodeAddressParameter, address));
     socket_.flush();

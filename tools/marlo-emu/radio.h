@@ -1,6 +1,6 @@
 #pragma once
 
-#include "lumbrio-sim/wire.h"
+#include "common/lumbriowire.h"
 
 #include <QByteArray>
 #include <QObject>

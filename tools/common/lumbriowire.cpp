@@ -1,4 +1,4 @@
-#include "lumbrio-sim/wire.h"
+#include "common/lumbriowire.h"
 
 #include <QtEndian>
 

@@ -64,6 +64,42 @@ struct Bench : verdict::Observer
         log << (up ? "<link up>" : "<link down>");
     }
 
+    // Steps: "nodes A B..", "beacon INTERVAL SLOT MASK", "rx OFFSET HEX" (see rx()), "down" and
+    // "up" (each reported twice, as a driver may), "clear on log" (a log line clears the list),
+    // "next beacon on cycle end" (as continuous mode does), "tick" (the clock moves on), and
+    // "cycle end" (waits for it).
+    void play(const QStringList &steps)
+    {
+        for (const QString &step : steps) {
+            const QStringList words = step.split(' ');
+            if (words[0] == "nodes") {
+                for (const QString &id : words.mid(1))
+                    network.nodeFor(uint8_t(id.toInt()));
+            } else if (words[0] == "beacon") {
+                network.sendBeacon(words[1].toInt(), words[2].toInt(),
+                                   words[3].toUInt(nullptr, 16));
+            } else if (words[0] == "rx") {
+                receive(words[1].toLongLong(), QByteArray::fromHex(words[2].toLatin1()));
+            } else if (words[0] == "down" || words[0] == "up") {
+                driver->setLink(words[0] == "up", "cable pulled");
+                driver->setLink(words[0] == "up", "again");
+            } else if (step == "clear on log") {
+                QObject::connect(&network, &TalvenNetwork::error, &network,
+                                 &TalvenNetwork::clearNodes);
+            } else if (step == "next beacon on cycle end") {
+                QObject::connect(&network, &TalvenNetwork::cycleFinished, &network,
+                                 [this] { network.sendBeacon(60000, 50, 0xFFFF); });
+            } else if (step == "tick") {
+                // An accepted second beacon could not be told by its time otherwise.
+                const int beaconTime = network.beaconTime();
+                QVERIFY(QTest::qWaitFor([&] { return now() != beaconTime; }, 5000));
+            } else {
+                QCOMPARE(step, "cycle end");
+                QTRY_VERIFY_WITH_TIMEOUT(log.contains("<cycle finished>"), 10000);
+            }
+        }
+    }
+
     // Reception `offset` ms after the last beacon, in the engine's unsigned time base.
     void receive(qint64 offset, const QByteArray &frame)
     {
@@ -123,10 +159,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(bench.log.contains("<cycle finished>"), 10000);
     }
 
-    // Steps: "nodes A B..", "beacon INTERVAL SLOT MASK", "rx OFFSET HEX" (see rx()), "down" and
-    // "up" (each reported twice, as a driver may), "clear on log" (a log line clears the list),
-    // "next beacon on cycle end" (as continuous mode does), "tick" (the clock moves on), and
-    // "cycle end" (waits for it). Then the log and the records.
+    // Steps as Bench::play() takes them, then the log and the records.
     void script_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -251,34 +284,7 @@ private slots:
         QFETCH(QString, records);
 
         Bench bench;
-        for (const QString &step : steps) {
-            const QStringList words = step.split(' ');
-            if (words[0] == "nodes") {
-                for (const QString &id : words.mid(1))
-                    bench.network.nodeFor(uint8_t(id.toInt()));
-            } else if (words[0] == "beacon") {
-                bench.network.sendBeacon(words[1].toInt(), words[2].toInt(),
-                                         words[3].toUInt(nullptr, 16));
-            } else if (words[0] == "rx") {
-                bench.receive(words[1].toLongLong(), QByteArray::fromHex(words[2].toLatin1()));
-            } else if (words[0] == "down" || words[0] == "up") {
-                bench.driver->setLink(words[0] == "up", "cable pulled");
-                bench.driver->setLink(words[0] == "up", "again");
-            } else if (step == "clear on log") {
-                connect(&bench.network, &TalvenNetwork::error, &bench.network,
-                        &TalvenNetwork::clearNodes);
-            } else if (step == "next beacon on cycle end") {
-                connect(&bench.network, &TalvenNetwork::cycleFinished, this,
-                        [&] { bench.network.sendBeacon(60000, 50, 0xFFFF); });
-            } else if (step == "tick") {
-                // An accepted second beacon could not be told by its time otherwise.
-                const int beaconTime = bench.network.beaconTime();
-                QVERIFY(QTest::qWaitFor([&] { return now() != beaconTime; }, 5000));
-            } else {
-                QCOMPARE(step, "cycle end");
-                QTRY_VERIFY_WITH_TIMEOUT(bench.log.contains("<cycle finished>"), 10000);
-            }
-        }
+        bench.play(steps);
         QCOMPARE(bench.log, log);
         QCOMPARE(::records(bench.network), records);
     }
@@ -328,52 +334,39 @@ private slots:
     // The only row as the table shows it (value and colour per column), then the timeline marks.
     void nodeRow_data()
     {
-        QTest::addColumn<int>("cycle");         // 0 none, 1 running, 2 closed
-        QTest::addColumn<QByteArray>("answer"); // empty: node 3 stays silent
-        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QString>("expected");
 
-        const QByteArray plain = mpdu(3, 0);
-        QTest::newRow("first seen outside a cycle")
-                << 0 << plain << qint64(0) << "3 red | - red | 0 green | 1 none | 0 0 0 none";
-        QTest::newRow("pending right after the beacon")
-                << 1 << QByteArray() << qint64(0)
-                << "3 gray | pending... gray | 0 gray | 1 none | 0 0 0 none";
-        QTest::newRow("silent for a whole cycle")
-                << 2 << QByteArray() << qint64(0) << "3 red | - red | 1 red | 1 none | 0 0 0 none";
-        QTest::newRow("in its slot with a good and a bad payload")
-                << 1 << mpdu(3, 3, "16 e803 18fc 0000  c1 04  c0") << qint64(200)
-                << "3 green | 200 ms green | 1 red | 4 none | 1000 -1000 0 none | 3 green 0.09375";
-        QTest::newRow("late") << 1 << plain << qint64(300)
-                              << "3 red | 300 ms red | 1 red | 1 none | 0 0 0 none | 3 red 0.15625";
-        QTest::newRow("so late that the delay reads as pending")
-                << 1 << plain << qint64(40000)
-                << "3 gray | pending... gray | 1 gray | 1 none | 0 0 0 none | 3 red -15.99125";
-        QTest::newRow("node 31 at its upper bound is the right end")
-                << 1 << mpdu(31, 0) << qint64(1650)
-                << "31 green | 1650 ms green | 0 green | 1 none | 0 0 0 none | 31 green 1";
-        QTest::newRow("inside the beacon's slot lies left of the axis")
-                << 1 << mpdu(0, 0) << qint64(25)
-                << "0 red | 25 ms red | 1 red | 1 none | 0 0 0 none | 0 red -0.015625";
+        const QString beacon = "beacon 60000 50 ffff";
+        const auto row = [](const char *name, const QStringList &steps, const char *expected) {
+            QTest::newRow(name) << steps << QString(expected);
+        };
+        row("first seen outside a cycle", {rx(0, mpdu(3, 0))},
+            "3 red | - red | 0 green | 1 none | 0 0 0 none");
+        row("pending right after the beacon", {"nodes 3", beacon},
+            "3 gray | pending... gray | 0 gray | 1 none | 0 0 0 none");
+        row("silent for a whole cycle", {"nodes 3", "beacon 60 50 ffff", "cycle end"},
+            "3 red | - red | 1 red | 1 none | 0 0 0 none");
+        row("in its slot with a good and a bad payload",
+            {beacon, rx(200, mpdu(3, 3, "16 e803 18fc 0000  c1 04  c0"))},
+            "3 green | 200 ms green | 1 red | 4 none | 1000 -1000 0 none | 3 green 0.09375");
+        row("late", {beacon, rx(300, mpdu(3, 0))},
+            "3 red | 300 ms red | 1 red | 1 none | 0 0 0 none | 3 red 0.15625");
+        row("so late that the delay reads as pending", {beacon, rx(40000, mpdu(3, 0))},
+            "3 gray | pending... gray | 1 gray | 1 none | 0 0 0 none | 3 red -15.99125");
+        row("node 31 at its upper bound is the right end", {beacon, rx(1650, mpdu(31, 0))},
+            "31 green | 1650 ms green | 0 green | 1 none | 0 0 0 none | 31 green 1");
+        row("inside the beacon's slot lies left of the axis", {beacon, rx(25, mpdu(0, 0))},
+            "0 red | 25 ms red | 1 red | 1 none | 0 0 0 none | 0 red -0.015625");
     }
 
     void nodeRow()
     {
-        QFETCH(int, cycle);
-        QFETCH(QByteArray, answer);
-        QFETCH(qint64, offset);
+        QFETCH(QStringList, steps);
         QFETCH(QString, expected);
 
         Bench bench;
-        if (answer.isEmpty())
-            bench.network.nodeFor(3);
-        if (cycle > 0)
-            bench.network.sendBeacon(cycle == 2 ? 60 : 60000, 50, 0xFFFF);
-        if (!answer.isEmpty())
-            bench.receive(offset, answer);
-        if (cycle == 2)
-            QTRY_VERIFY_WITH_TIMEOUT(bench.log.contains("<cycle finished>"), 10000);
-
+        bench.play(steps);
         QCOMPARE(bench.network.rowCount(), 1);
         QStringList cells;
         for (int column = 0; column < 5; ++column) {

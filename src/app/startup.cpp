@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/mainwindow.h"
+#include "app/windowreport.h"
 
 #include <QApplication>
 #include <QInputDialog>
@@ -18,6 +19,10 @@ int runTestbench(const std::vector<talven::NetworkInterfaceDriver::Descriptor *>
 
     MainWindow window;
     window.show();
+    // Scripts find the window's buttons and read its node rows here instead of in its pixels.
+    const QString reportPath = qEnvironmentVariable("TALVEN_TESTBENCH_REPORT");
+    if (!reportPath.isEmpty())
+        new WindowReport(reportPath, &window);
 
     bool accepted = true;
     const QString chosen = QInputDialog::getItem(&window, QCoreApplication::applicationName(),

@@ -13,7 +13,6 @@ constexpr int kPieceGapMs = 1;
 Board::Board(const Options &options, Log log, QObject *parent)
     : QObject(parent)
     , options_(options)
-    , log_(log)
     , dice_(options.seed)
     , terminal_(log)
     , link_(options.verbose, log)

@@ -41,7 +41,6 @@ private:
     void dropPieces();
 
     Options options_;
-    Log log_;
     QRandomGenerator dice_;
     Terminal terminal_;
     Link link_;

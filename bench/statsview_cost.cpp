@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <malloc.h>
 #include <string>
 
 namespace {
@@ -54,6 +55,13 @@ double threadMs()
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+// What the program has allocated and not freed, whatever pages the allocator keeps.
+double heapBytes()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks) + double(info.hblkhd);
+}
+
 long residentKb()
 {
     std::ifstream status("/proc/self/status");
@@ -65,8 +73,17 @@ long residentKb()
     return 0;
 }
 
-// CPU milliseconds of each chunk of cycles.
-QVector<double> run(int cycles, bool shown)
+struct Cost
+{
+    // CPU milliseconds of each chunk of cycles.
+    QVector<double> chunks;
+    // Heap in use grown per MPDU delivered: over the whole run, and after the first chunk, when
+    // whatever the window keeps of bounded size has been made.
+    double bytesPerMpdu = 0;
+    double laterBytesPerMpdu = 0;
+};
+
+Cost run(int cycles, bool shown)
 {
     auto *link = new ScriptedLink;
     TalvenNetwork network;
@@ -87,7 +104,11 @@ QVector<double> run(int cycles, bool shown)
     bool finished = false;
     QObject::connect(&network, &TalvenNetwork::cycleFinished, [&] { finished = true; });
     QRandomGenerator random(7);
-    QVector<double> chunks;
+    Cost cost;
+    qint64 mpdus = 0;
+    const double heapBefore = heapBytes();
+    double heapAfterChunk = 0;
+    qint64 mpdusAfterChunk = 0;
     double start = threadMs();
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         finished = false;
@@ -103,6 +124,7 @@ QVector<double> run(int cycles, bool shown)
                 delay = node * kSlot + 5;
             link->deliver(uint32_t(network.beaconTime() + delay),
                           QByteArray::fromHex("e2e2e2e2") + char(2) + char(0x80 | node) + char(0));
+            ++mpdus;
         }
         while (!finished)
             QApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -113,11 +135,19 @@ QVector<double> run(int cycles, bool shown)
         }
         if (cycle % kChunk == 0) {
             const double now = threadMs();
-            chunks.append(now - start);
+            cost.chunks.append(now - start);
+            if (cycle == kChunk) {
+                heapAfterChunk = heapBytes();
+                mpdusAfterChunk = mpdus;
+            }
             start = now;
         }
     }
-    return chunks;
+    const double heapAfter = heapBytes();
+    cost.bytesPerMpdu = (heapAfter - heapBefore) / double(mpdus);
+    if (mpdus > mpdusAfterChunk)
+        cost.laterBytesPerMpdu = (heapAfter - heapAfterChunk) / double(mpdus - mpdusAfterChunk);
+    return cost;
 }
 
 } // namespace
@@ -129,8 +159,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int cycles = argc > 1 ? std::max(kChunk, atoi(argv[1]) / kChunk * kChunk) : 3000;
 
-    const QVector<double> hidden = run(cycles, false);
-    const QVector<double> shown = run(cycles, true);
+    const Cost hiddenCost = run(cycles, false);
+    const Cost shownCost = run(cycles, true);
+    const QVector<double> &hidden = hiddenCost.chunks, &shown = shownCost.chunks;
     std::printf("%d nodes, %d ms slots, %d cycles, platform %s\n", kNodes, kSlot, cycles,
                 qPrintable(QGuiApplication::platformName()));
     std::printf("cycles        hidden ms/cycle  shown ms/cycle  window ms/cycle\n");
@@ -143,6 +174,10 @@ int main(int argc, char **argv)
     }
     std::printf("whole run     %15.3f %15.3f %16.3f\n", hiddenTotal / cycles, shownTotal / cycles,
                 (shownTotal - hiddenTotal) / cycles);
+    std::printf("heap grown per MPDU: %.1f bytes hidden, %.1f bytes shown; after cycle %d: %.1f "
+                "hidden, %.1f shown\n",
+                hiddenCost.bytesPerMpdu, shownCost.bytesPerMpdu, kChunk,
+                hiddenCost.laterBytesPerMpdu, shownCost.laterBytesPerMpdu);
     std::printf("resident memory at the end: %ld kB\n", residentKb());
     return 0;
 }

@@ -199,6 +199,9 @@ private slots:
                     red += isRed(image.pixel(square + QPoint(dx, dy)));
             QVERIFY2(red > 20, qPrintable(QString::number(red)));
         }
+        // The pointer's tip names the answer under it.
+        QCOMPARE(chart.describeAt(chart.mapToScene(pixelAt(2, 375) + QPoint(2, -1))),
+                 QStringLiteral("Node 5, cycle 2: 375 ms, late (slot 300-350 ms)"));
         // Where node 5 answered in its slot: a dot of its colour, no such square.
         red = 0;
         const QPoint punctual = pixelAt(1, 325);

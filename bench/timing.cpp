@@ -180,6 +180,7 @@ struct Recorder
             return;
         ++mpdus;
         delayErrors.push_back(double(wall - lastBeaconWall) / 1e6 - (node + 1.5) * settings.slot);
+        stamps.push_back({node, wall});
     }
 
     bool lastBeaconSent() const { return beacons >= settings.warmup + settings.cycles; }
@@ -210,7 +211,23 @@ struct Recorder
     int64_t lastBeaconMonotonic = 0;
     std::vector<double> delayErrors;
     std::vector<double> periodErrors;
+    std::vector<std::pair<int, int64_t>> stamps;
 };
+
+// Hands the reception stamps of the measured MPDUs to the orchestrator, one "node wall-ns" line
+// each, in the file that --stamps names.
+void writeStamps(const Recorder &recorder, const QStringList &arguments)
+{
+    const int at = arguments.indexOf("--stamps");
+    if (at < 0 || at + 1 >= arguments.size())
+        return;
+    QFile file(arguments[at + 1]);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    for (const auto &stamp : recorder.stamps)
+        file.write(QByteArray::number(stamp.first) + ' ' + QByteArray::number(qint64(stamp.second))
+                   + '\n');
+}
 
 bool isFalseVerdict(const QString &line)
 {
@@ -235,7 +252,7 @@ StampingDriver *openDriver(Recorder &recorder)
     return driver;
 }
 
-int runEngine(const Settings &settings)
+int runEngine(const Settings &settings, const QStringList &arguments)
 {
     Recorder recorder(settings);
     TalvenNetwork engine;
@@ -258,10 +275,11 @@ int runEngine(const Settings &settings)
     engine.sendBeacon(settings.interval, settings.slot, 0xFFFF);
     QCoreApplication::exec();
     printf("%s\n", qPrintable(recorder.result(falseVerdicts)));
+    writeStamps(recorder, arguments);
     return 0;
 }
 
-int runWindow(const Settings &settings)
+int runWindow(const Settings &settings, const QStringList &arguments)
 {
     Recorder recorder(settings);
     MainWindow window;
@@ -301,6 +319,7 @@ int runWindow(const Settings &settings)
             ++falseVerdicts;
     }
     printf("%s\n", qPrintable(recorder.result(falseVerdicts)));
+    writeStamps(recorder, arguments);
     return 0;
 }
 
@@ -316,6 +335,7 @@ public:
     struct Arrival
     {
         int64_t monotonicNs;
+        int64_t wallNs;
         int node; // -1 for a beacon
     };
 
@@ -364,6 +384,7 @@ private:
             if (poll(&waiting, 1, 100) <= 0)
                 continue;
             const int64_t now = monotonicNs();
+            const int64_t wall = wallNs();
             const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
             if (got <= 0)
                 return;
@@ -374,9 +395,9 @@ private:
                     break;
                 const auto *frame = reinterpret_cast<const uint8_t *>(buffer.constData() + 6);
                 if (buffer.at(0) == char(1) && length >= 7 && memcmp(frame, kBeaconAddress, 4) == 0)
-                    arrivals_.push_back({now, -1});
+                    arrivals_.push_back({now, wall, -1});
                 else if (buffer.at(0) == char(1) && length >= 7 && (frame[5] & 0x80))
-                    arrivals_.push_back({now, frame[5] & 0x7F});
+                    arrivals_.push_back({now, wall, frame[5] & 0x7F});
                 buffer.remove(0, 5 + int(length));
             }
         }
@@ -453,7 +474,10 @@ std::map<QString, QString> resultFields(const QByteArray &output)
 }
 
 // The MPDU delays of a talven-gateway run, from the nanosecond stamps of its pcapng capture.
-std::vector<double> captureDelayErrors(const QString &path, const Settings &settings, int *mpdus)
+using Stamps = std::vector<std::pair<int, int64_t>>; // node, reception wall clock in ns
+
+std::vector<double> captureDelayErrors(const QString &path, const Settings &settings, int *mpdus,
+                                       Stamps *stamps)
 {
     std::vector<double> errors;
     QFile file(path);
@@ -480,9 +504,50 @@ std::vector<double> captureDelayErrors(const QString &path, const Settings &sett
                 ++*mpdus;
                 errors.push_back(double(int64_t(stamp) - beaconNs) / 1e6
                                  - ((frame[5] & 0x7F) + 1.5) * settings.slot);
+                stamps->push_back({frame[5] & 0x7F, int64_t(stamp)});
             }
         }
         at += int(length);
+    }
+    return errors;
+}
+
+Stamps readStamps(const QString &path)
+{
+    Stamps stamps;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return stamps;
+    while (!file.atEnd()) {
+        const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
+        if (fields.size() == 2)
+            stamps.push_back({fields[0].toInt(), fields[1].toLongLong()});
+    }
+    return stamps;
+}
+
+// How long after the probe each MPDU was stamped by the gateway: the simulator writes an MPDU to
+// the probe and then to the gateway, so this is the gateway's own share of the delay error,
+// without the simulator's lateness. Each stamp is paired with the probe's arrival of the same
+// node nearest in time (a node answers once a cycle).
+std::vector<double> stampErrors(const Stamps &stamps, const std::vector<Probe::Arrival> &arrivals)
+{
+    std::map<int, std::vector<int64_t>> byNode;
+    for (const Probe::Arrival &arrival : arrivals) {
+        if (arrival.node >= 0)
+            byNode[arrival.node].push_back(arrival.wallNs);
+    }
+    std::vector<double> errors;
+    for (const auto &stamp : stamps) {
+        const std::vector<int64_t> &times = byNode[stamp.first];
+        const auto next = std::lower_bound(times.begin(), times.end(), stamp.second);
+        int64_t best = INT64_MAX;
+        if (next != times.end())
+            best = *next - stamp.second;
+        if (next != times.begin() && stamp.second - *(next - 1) < std::llabs(best))
+            best = *(next - 1) - stamp.second;
+        if (best != INT64_MAX)
+            errors.push_back(double(-best) / 1e6);
     }
     return errors;
 }
@@ -508,17 +573,26 @@ struct Column
     std::map<QString, QString> rows;
 };
 
-bool waitForSimulator()
+bool simulatorPortTaken()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kSimulatorPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool taken = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    close(fd);
+    return taken;
+}
+
+// Waits for our own simulator: one that could not take the port ends at once, and then whatever
+// else listens there would be measured instead.
+bool waitForSimulator(pid_t simulator)
 {
     for (int i = 0; i < 100; ++i) {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(kSimulatorPort);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool up = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-        close(fd);
-        if (up)
+        if (waitpid(simulator, nullptr, WNOHANG) != 0)
+            return false;
+        if (simulatorPortTaken())
             return true;
         usleep(50000);
     }
@@ -526,10 +600,15 @@ bool waitForSimulator()
 }
 
 Column measure(const QString &config, const QStringList &command, const QString &simulator,
-               const Settings &settings, const QString &capture, const QString &csv)
+               const Settings &settings, const QString &capture, const QString &csv,
+               const QString &stampsPath)
 {
     Column column;
     column.title = config;
+    if (simulatorPortTaken()) {
+        column.rows["error"] = QString("port %1 is in use").arg(kSimulatorPort);
+        return column;
+    }
     const pid_t sim = fork();
     if (sim == 0) {
         const QByteArray program = simulator.toLocal8Bit();
@@ -539,7 +618,7 @@ Column measure(const QString &config, const QStringList &command, const QString 
         _exit(127);
     }
     Probe probe;
-    if (!waitForSimulator() || !probe.start()) {
+    if (!waitForSimulator(sim) || !probe.start()) {
         column.rows["error"] = "no simulator";
         kill(sim, SIGTERM);
         waitpid(sim, nullptr, 0);
@@ -577,7 +656,9 @@ Column measure(const QString &config, const QStringList &command, const QString 
     std::map<QString, QString> fields = resultFields(run.output);
     if (config == "talven-gateway") {
         int mpdus = 0;
-        const std::vector<double> errors = captureDelayErrors(capture, settings, &mpdus);
+        Stamps stamps;
+        const std::vector<double> errors = captureDelayErrors(capture, settings, &mpdus, &stamps);
+        column.rows["stamp"] = figures(stampErrors(stamps, arrivals), {50, 99, 100});
         column.rows["delay"] = figures(errors, {50, 99, 100});
         column.rows["false"] = QString::number(csvFalseVerdicts(csv, settings));
         column.rows["mpdus"] = QString::number(mpdus);
@@ -591,6 +672,9 @@ Column measure(const QString &config, const QStringList &command, const QString 
                                        .arg(fields["delay_max"].toDouble(), 0, 'f', 2);
         column.rows["false"] = fields["false"];
         column.rows["mpdus"] = fields["mpdus"];
+        if (!stampsPath.isEmpty())
+            column.rows["stamp"]
+                    = figures(stampErrors(readStamps(stampsPath), arrivals), {50, 99, 100});
         column.rows["cpu"] = QString::number(fields["cpu_per_mpdu"].toDouble(), 'f', 3);
         column.rows["memory"]
                 = QString::number(fields["peak_kb"].toDouble() / 1024.0, 'f', 1) + " MB";
@@ -611,6 +695,7 @@ void printTable(const std::vector<Column> &columns, const Settings &settings)
             {"sent",
              "simulator's send time (at a probe) minus true offset, median / p99 / max (ms)"},
             {"sent outside", "MPDUs the simulator itself sent outside their slot (at a probe)"},
+            {"stamp", "reception stamp minus the probe's, median / p99 / max (ms)"},
             {"mpdus", "MPDUs measured"},
             {"period", "beacon period error at the nodes, median / p99 (ms)"},
             {"sent period", "beacon period error at transmit(), median / p99 (ms)"},
@@ -693,8 +778,11 @@ int orchestrate(const QStringList &arguments)
     std::vector<Column> columns;
     for (const QString &config : parser.value(only).split(',')) {
         QStringList command;
+        QString stamps;
         if (config == "engine" || config == "window") {
-            command << QCoreApplication::applicationFilePath() << "--run" << config << common;
+            stamps = scratch.filePath(config + ".stamps");
+            command << QCoreApplication::applicationFilePath() << "--run" << config << common
+                    << "--stamps" << stamps;
         } else if (config == "python") {
             command << "python3" << parser.value(source) + "/bench/python_gateway.py" << common;
         } else if (config == "talven-gateway") {
@@ -713,7 +801,7 @@ int orchestrate(const QStringList &arguments)
             fprintf(stderr, "talven-timing: unknown configuration %s\n", qPrintable(config));
             return 2;
         }
-        columns.push_back(measure(config, command, simulator, settings, capture, csv));
+        columns.push_back(measure(config, command, simulator, settings, capture, csv, stamps));
     }
     printTable(columns, settings);
     bool gatewayShown = false;
@@ -750,10 +838,10 @@ int main(int argc, char *argv[])
                 && qEnvironmentVariableIsEmpty("DISPLAY"))
                 qputenv("QT_QPA_PLATFORM", "offscreen");
             QApplication app(argc, argv);
-            return runWindow(settings);
+            return runWindow(settings, arguments);
         }
         QCoreApplication app(argc, argv);
-        return runEngine(settings);
+        return runEngine(settings, arguments);
     }
     QCoreApplication app(argc, argv);
     return orchestrate(arguments);

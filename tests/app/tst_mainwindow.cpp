@@ -17,13 +17,7 @@ namespace {
 // The window and the parts of it a test looks at. The driver belongs to the window's engine.
 struct Bench
 {
-    Bench()
-    {
-        window.setNetworkInterfaceDriver(driver);
-        const auto leds = window.findChildren<QLedWidget *>();
-        beaconLed = leds.value(0);
-        mpduLed = leds.value(1);
-    }
+    Bench() { window.setNetworkInterfaceDriver(driver); }
 
     QAction *action(const QString &text) const
     {
@@ -50,10 +44,7 @@ struct Bench
         slotDuration->setValue(10);
     }
 
-    talven::Beacon sentBeacon(int index = 0) const
-    {
-        return talven::Beacon(frameOver(driver->transmitted.at(index)));
-    }
+    talven::Beacon sentBeacon() const { return talven::Beacon(frameOver(driver->transmitted[0])); }
 
     MainWindow window;
     RecordingDriver *driver = new RecordingDriver;
@@ -62,8 +53,8 @@ struct Bench
     QTextBrowser *console = window.findChild<QTextBrowser *>();
     MarloNodeTableView *table = window.findChild<MarloNodeTableView *>();
     QEventTimeslotWidget *timeline = window.findChild<QEventTimeslotWidget *>();
-    QLedWidget *beaconLed = nullptr;
-    QLedWidget *mpduLed = nullptr;
+    QAction *single = action("Send Single Beacon");
+    QAction *continuous = action("Send Beacons continuously");
 };
 
 } // namespace
@@ -73,38 +64,31 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void startsDisabledAndIsEnabledByTheDriver()
-    {
-        MainWindow window;
-        QVERIFY(!window.isEnabled());
-        QVERIFY(window.windowTitle().isEmpty());
-        window.setNetworkInterfaceDriver(new RecordingDriver);
-        QVERIFY(window.isEnabled());
-        QCOMPARE(window.windowTitle(),
-                 QCoreApplication::applicationName() + " - Recording test link");
-    }
-
-    void intervalCorrection_data()
+    // A typed interval is corrected to a whole number of 33rds when the typing ends, and bounds
+    // the slot duration. Space, whatever the modifiers, then requests the beacon that the controls
+    // describe; Return does not.
+    void controlsMakeTheBeacon_data()
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("interval");
         QTest::addColumn<int>("slotMaximum");
         QTest::addColumn<int>("slot");
-        QTest::newRow("1000 rounds up to 1023") << "1000" << 1023 << 31 << 31;
         QTest::newRow("a multiple of 33 stays") << "660" << 660 << 20 << 20;
-        QTest::newRow("one above a multiple") << "661" << 693 << 21 << 21;
+        QTest::newRow("one above a multiple rounds up") << "661" << 693 << 21 << 21;
         QTest::newRow("long interval keeps the slot of 50") << "6600" << 6600 << 200 << 50;
         QTest::newRow("32740 ends at the maximum") << "32740" << 32768 << 992 << 50;
         QTest::newRow("arrows do not correct") << "" << 330 << 61 << 50;
     }
 
-    void intervalCorrection()
+    void controlsMakeTheBeacon()
     {
         QFETCH(QString, typed);
         QFETCH(int, interval);
         QFETCH(int, slotMaximum);
         QFETCH(int, slot);
         Bench bench;
+        for (QAction *entry : bench.window.findChild<QMenu *>()->actions())
+            entry->setChecked(entry->text() == "SV Group 0" || entry->text() == "SV Group 15");
         if (typed.isEmpty()) {
             bench.nextBeacon->stepBy(-51);
         } else {
@@ -115,56 +99,38 @@ private slots:
         QCOMPARE(bench.nextBeacon->value(), interval);
         QCOMPARE(bench.slotDuration->maximum(), slotMaximum);
         QCOMPARE(bench.slotDuration->value(), slot);
-    }
 
-    void beaconCarriesTheControls_data()
-    {
-        QTest::addColumn<QList<int>>("checked");
-        QTest::addColumn<quint32>("mask");
-        QTest::newRow("first and last") << QList<int>{0, 15} << 32769u;
-        QTest::newRow("group 2 alone") << QList<int>{2} << 4u;
-    }
-
-    void beaconCarriesTheControls()
-    {
-        QFETCH(QList<int>, checked);
-        QFETCH(quint32, mask);
-        Bench bench;
-        for (QMenu *menu : bench.window.findChildren<QMenu *>()) {
-            for (QAction *entry : menu->actions()) {
-                if (entry->text().startsWith("SV Group "))
-                    entry->setChecked(checked.contains(entry->text().mid(9).toInt()));
-            }
-        }
-        bench.nextBeacon->setValue(990);
-        bench.slotDuration->setValue(30);
-        bench.action("Send Single Beacon")->trigger();
+        QTest::keyClick(&bench.window, Qt::Key_Return);
+        QCOMPARE(bench.driver->transmitted.size(), 0);
+        QTest::keyClick(&bench.window, Qt::Key_Space, Qt::ControlModifier | Qt::AltModifier);
         QCOMPARE(bench.driver->transmitted.size(), 1);
-        QCOMPARE(bench.sentBeacon().cycleInterval(), 990u);
-        QCOMPARE(int(bench.sentBeacon().slotDuration()), 30);
-        QCOMPARE(quint32(bench.sentBeacon().svGroupMask()), mask);
+        QCOMPARE(int(bench.sentBeacon().cycleInterval()), interval);
+        QCOMPARE(int(bench.sentBeacon().slotDuration()), slot);
+        QCOMPARE(int(bench.sentBeacon().svGroupMask()), 0x8001);
     }
 
-    // The beacon starts the cursor and flashes the red lamp; an MPDU refreshes table and
-    // timeline at once and flashes the green lamp.
+    // The beacon starts the cursor and flashes the red lamp. An MPDU, also one of a node whose row
+    // is there already, repaints table and timeline at once and flashes the green lamp.
+    // Then the two clearing actions.
     void cycleShowsAtOnce()
     {
         Bench bench;
         QVERIFY(bench.show());
         bench.slotDuration->setValue(20);
-        QCOMPARE(bench.beaconLed->color(), QColor(Qt::red));
-        QCOMPARE(bench.mpduLed->color(), QColor(Qt::green));
-        bench.action("Send Single Beacon")->trigger();
-        QVERIFY(!bench.action("Send Single Beacon")->isEnabled());
+        const auto leds = bench.window.findChildren<QLedWidget *>();
+        bench.driver->deliver(0, mpdu(0, 0)); // outside any cycle: only makes node 0's row
+        QTRY_VERIFY(!leds[1]->value());
+        bench.single->trigger();
+        QVERIFY(!bench.single->isEnabled());
         QCOMPARE(bench.timeline->totalTime(), 32 * 20);
-        QVERIFY(bench.beaconLed->value());
-        QVERIFY(!bench.mpduLed->value());
+        QVERIFY(leds[0]->value());
 
         PaintCounter timelinePaints(bench.timeline);
+        PaintCounter tablePaints(bench.table->viewport());
         bench.driver->deliver(bench.sentBeacon().networkTime() + 40, mpdu(0, 0));
         QCOMPARE(timelinePaints.count, 1);
-        QVERIFY(bench.mpduLed->value());
-        QTRY_VERIFY(!bench.mpduLed->value()); // the 50 ms flash ends
+        QCOMPARE(tablePaints.count, 1);
+        QVERIFY(leds[1]->value());
 
         // Node 0 answered at its slot's upper bound, node 1 late: a green badge, then a red one.
         bench.driver->deliver(bench.sentBeacon().networkTime() + 61, mpdu(1, 0));
@@ -175,51 +141,25 @@ private slots:
             badges << table.pixelColor(cell.center() - QPoint(0, 10)).name();
         }
         QCOMPARE(badges, (QStringList{QColor(Qt::darkGreen).name(), QColor(Qt::darkRed).name()}));
-    }
 
-    void spaceRequestsABeacon_data()
-    {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<int>("beacons");
-        QTest::newRow("space") << int(Qt::Key_Space) << int(Qt::NoModifier) << 1;
-        QTest::newRow("ctrl+alt+space")
-                << int(Qt::Key_Space) << int(Qt::ControlModifier | Qt::AltModifier) << 1;
-        QTest::newRow("return") << int(Qt::Key_Return) << int(Qt::NoModifier) << 0;
-    }
-
-    void spaceRequestsABeacon()
-    {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
-        QFETCH(int, beacons);
-        Bench bench;
-        QTest::keyClick(&bench.window, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-        QCOMPARE(bench.driver->transmitted.size(), beacons);
-    }
-
-    void continuousBeacons()
-    {
-        Bench bench;
-        bench.shortCycles();
-        QAction *single = bench.action("Send Single Beacon");
-        QAction *continuous = bench.action("Send Beacons continuously");
-
-        continuous->setChecked(true);
-        QCOMPARE(bench.driver->transmitted.size(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(bench.driver->transmitted.size() >= 3, 10000);
-        QVERIFY(!single->isEnabled());
-
-        continuous->setChecked(false);
-        const int sent = bench.driver->transmitted.size();
-        QVERIFY(!single->isEnabled()); // the running cycle goes on
-        QTRY_VERIFY_WITH_TIMEOUT(single->isEnabled(), 5000);
-        QCOMPARE(bench.driver->transmitted.size(), sent);
+        // Clearing the nodes repaints the timeline at once and keeps the log, and the other way
+        // round.
+        const QString log = bench.console->toPlainText();
+        QVERIFY(!log.isEmpty());
+        PaintCounter clearedPaints(bench.timeline);
+        bench.action("Clear nodes list")->trigger();
+        QCOMPARE(bench.table->model()->rowCount(), 0);
+        QCOMPARE(clearedPaints.count, 1);
+        QCOMPARE(bench.console->toPlainText(), log);
+        bench.driver->deliver(bench.sentBeacon().networkTime() + 25, mpdu(1, 0));
+        bench.action("Clear Console")->trigger();
+        QVERIFY(bench.console->toPlainText().isEmpty());
+        QCOMPARE(bench.table->model()->rowCount(), 1);
     }
 
     // A lost link is said once, marked in the title and greys out the beacon commands; nothing
     // goes out meanwhile, not even by Space. When it is back, continuous beacons go on by
-    // themselves.
+    // themselves; switched off, they end with the running cycle.
     void lostLink_data()
     {
         QTest::addColumn<bool>("continuous");
@@ -232,15 +172,15 @@ private slots:
         QFETCH(bool, continuous);
         Bench bench;
         bench.shortCycles();
-        QAction *single = bench.action("Send Single Beacon");
-        QAction *continuousAction = bench.action("Send Beacons continuously");
         const QString title = bench.window.windowTitle();
-        continuousAction->setChecked(continuous);
+        bench.continuous->setChecked(continuous);
+        if (continuous)
+            QTRY_VERIFY_WITH_TIMEOUT(bench.driver->transmitted.size() >= 2, 10000);
 
         bench.driver->setLink(false, "gone");
         bench.driver->setLink(false, "gone again");
         QCOMPARE(bench.window.windowTitle(), title + " (no link)");
-        QVERIFY(!single->isEnabled() && !continuousAction->isEnabled());
+        QVERIFY(!bench.single->isEnabled() && !bench.continuous->isEnabled());
         QVERIFY(bench.console->toPlainText().endsWith(
                 "] Lost connection to Recording test link: gone"));
         QTest::qWait(800); // past the end of a running cycle
@@ -248,56 +188,42 @@ private slots:
         QTest::keyClick(&bench.window, Qt::Key_Space);
         QTest::qWait(400);
         QCOMPARE(bench.driver->transmitted.size(), sent);
-        QVERIFY(!single->isEnabled());
+        QVERIFY(!bench.single->isEnabled());
 
         bench.driver->setLink(true);
         QCOMPARE(bench.window.windowTitle(), title);
-        QVERIFY(continuousAction->isEnabled());
-        QCOMPARE(single->isEnabled(), !continuous);
+        QVERIFY(bench.continuous->isEnabled());
+        QCOMPARE(bench.single->isEnabled(), !continuous);
+        QCOMPARE(bench.driver->transmitted.size(), sent + (continuous ? 1 : 0));
+
+        bench.continuous->setChecked(false);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.single->isEnabled(), 5000);
         QCOMPARE(bench.driver->transmitted.size(), sent + (continuous ? 1 : 0));
     }
 
-    // Every line is stamped with the time of the cycle's beacon (midnight before the first).
-    void logLinesCarryTheBeaconTime()
+    // Every line is stamped with the time of the cycle's beacon (midnight before the first). The
+    // cycle's end repaints table and timeline.
+    void cycleEnd()
     {
         Bench bench;
-        bench.shortCycles();
+        QVERIFY(bench.show());
+        bench.nextBeacon->setValue(660);
+        bench.slotDuration->setValue(10); // the cursor's 320 ms end long before the cycle
         bench.driver->deliver(1234, bytes("0102"));
         QCOMPARE(bench.lastConsoleLine(), "[ERROR 00:00:00.000] Received invalid frame: 01 02 ");
 
         bench.driver->deliver(0, mpdu(6, 0)); // outside any cycle: creates the record
-        bench.action("Send Single Beacon")->trigger();
-        const quint32 beaconTime = bench.sentBeacon().networkTime();
-        const QString stamp
-                = QTime::fromMSecsSinceStartOfDay(int(beaconTime)).toString("hh:mm:ss.zzz");
-        QTRY_VERIFY_WITH_TIMEOUT(bench.action("Send Single Beacon")->isEnabled(), 5000);
+        bench.single->trigger();
+        const QString stamp = QTime::fromMSecsSinceStartOfDay(int(bench.sentBeacon().networkTime()))
+                                      .toString("hh:mm:ss.zzz");
+        QTRY_COMPARE(bench.timeline->timerId(), -1);
+        PaintCounter timelinePaints(bench.timeline);
+        PaintCounter tablePaints(bench.table->viewport());
+        QTRY_VERIFY_WITH_TIMEOUT(bench.single->isEnabled(), 5000);
+        QCOMPARE(timelinePaints.count, 1);
+        QTRY_VERIFY(tablePaints.count > 0);
         QCOMPARE(bench.lastConsoleLine(),
                  QString("[ERROR %1] No MPDU as a response to the beacon from 6").arg(stamp));
-    }
-
-    void clearActions()
-    {
-        Bench bench;
-        QVERIFY(bench.show());
-        bench.shortCycles();
-        bench.action("Send Single Beacon")->trigger();
-        const quint32 beaconTime = bench.sentBeacon().networkTime();
-        bench.driver->deliver(beaconTime + 25, mpdu(1, 0));
-        bench.driver->deliver(beaconTime + 1, mpdu(2, 0)); // early: one line
-        QCOMPARE(bench.timeline->datasource()->events().size(), 2);
-        const QString log = bench.console->toPlainText();
-        QVERIFY(!log.isEmpty());
-
-        PaintCounter timelinePaints(bench.timeline);
-        bench.action("Clear nodes list")->trigger();
-        QCOMPARE(bench.table->model()->rowCount(), 0);
-        QCOMPARE(timelinePaints.count, 1);
-        QCOMPARE(bench.console->toPlainText(), log);
-
-        bench.driver->deliver(beaconTime + 25, mpdu(1, 0));
-        bench.action("Clear Console")->trigger();
-        QVERIFY(bench.console->toPlainText().isEmpty());
-        QCOMPARE(bench.table->model()->rowCount(), 1);
     }
 };
 

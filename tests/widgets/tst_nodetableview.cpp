@@ -66,16 +66,6 @@ private slots:
         QApplication::setStyle(recorder);
     }
 
-    void rowsKeepTheirHeight()
-    {
-        MarloNodeTableView view(nullptr);
-        QStandardItemModel model(4, 5);
-        view.setModel(&model);
-        view.resizeColumnsToContents();
-        for (int row = 0; row < 4; ++row)
-            QCOMPARE(view.rowViewportPosition(row), 28 * row);
-    }
-
     void badge_data()
     {
         QTest::addColumn<QRect>("cell");
@@ -91,18 +81,14 @@ private slots:
         QFETCH(QRect, cell);
         QFETCH(uint, id);
         QFETCH(QRect, badge);
-        QCOMPARE(NodeIdItemDelegate().sizeHint({}, {}), QSize(32, 32));
         const QImage image = paintCell(0, cell, id, kGreen);
         QCOMPARE(boundsOf(image, kGreen), badge);
         QVERIFY(image.pixelColor(badge.topLeft()) != kGreen); // rounded
-        // The id in bold 10 points, whatever the cell's font, centred, in highlighted-text colour.
-        const QFont bold(QFont().family(), 10, 75);
-        const QRect text = QFontMetrics(bold).tightBoundingRect(QString::number(id));
+        // The id centred, in highlighted-text colour.
         const QRect ink = boundsWhere(image, [](QColor c) {
             return colorDistance(c, kHighlightedText) < colorDistance(c, kBackground);
         });
-        QVERIFY(qAbs(ink.width() - text.width()) <= 1 && qAbs(ink.height() - text.height()) <= 1);
-        QVERIFY((ink.center() - cell.center()).manhattanLength() <= 3);
+        QVERIFY(ink.isValid() && (ink.center() - cell.center()).manhattanLength() <= 3);
     }
 
     void texts_data()
@@ -125,13 +111,7 @@ private slots:
         QFETCH(QString, text);
         if (column == 2)
             QCOMPARE(StatusItemDelegate::statusText(display.toUInt()), text);
-        QStandardItemModel model(1, 1);
-        model.setData(model.index(0, 0), display);
         const QFontMetrics metrics{QFont()};
-        // The status makes room for three digits, whatever the count.
-        QCOMPARE(
-                MarloNodeTableView().itemDelegateForColumn(column)->sizeHint({}, model.index(0, 0)),
-                metrics.size(0, column == 1 ? text : "XXX errors") + QSize(4, 4));
         // Centred, in the foreground colour itself. Hinting differs a little between the metrics
         // and the image; a letter more or less does not.
         const QRect cell(10, 20, 200, 28);
@@ -142,20 +122,16 @@ private slots:
         QVERIFY((ink.center() - cell.center()).manhattanLength() <= 4);
     }
 
+    // The cell's palette, not the application's; in a table row the picture shrinks to 24 units
+    // of 64, centred in the cell.
     void joystickCell()
     {
-        QCOMPARE(JoystickItemDelegate().sizeHint({}, {}), QSize(48, 48));
-        // The cell's palette, not the application's; the whole cell less the drawing's own 2
-        // pixels, so scale one in 68 x 68 and design units offset by (12, 12) here.
         QPalette palette;
         palette.setColor(QPalette::Highlight, Qt::red);
-        QImage image = paintCell(3, {10, 10, 68, 68}, Up | Center, {}, palette);
-        QCOMPARE(image.pixelColor(12 + 32, 12 + 8), QColor(Qt::red));
-        QCOMPARE(image.pixelColor(12 + 32, 12 + 32), QColor(Qt::red));
-        QCOMPARE(image.pixelColor(12 + 8, 12 + 32), kMidlight);
-        // In a table row the picture shrinks to 24 units of 64, centred in the cell.
-        image = paintCell(3, {10, 5, 100, 28}, Up | Center, {}, palette);
+        const QImage image = paintCell(3, {10, 5, 100, 28}, Up | Center, {}, palette);
         QCOMPARE(image.pixelColor(59, 18), QColor(Qt::red));
+        QCOMPARE(image.pixelColor(59, 10), QColor(Qt::red));
+        QCOMPARE(image.pixelColor(50, 18), kMidlight);
         for (QPoint outside : {QPoint(59, 5), QPoint(59, 33), QPoint(45, 18), QPoint(73, 18)})
             QCOMPARE(image.pixelColor(outside), kBackground);
     }
@@ -188,7 +164,6 @@ private slots:
         QFETCH(QRect, first);
         QFETCH(int, band);
         QFETCH(QVector<int>, progress);
-        QCOMPARE(AccelerometerItemDelegate().sizeHint({}, {}), QSize(64, 20));
         recorder->bars.clear();
         const QImage image = paintCell(4, cell, QVariant::fromValue(sample));
         QCOMPARE(recorder->bars.size(), 3);

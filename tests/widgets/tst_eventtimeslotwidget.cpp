@@ -86,29 +86,27 @@ private slots:
 
     void marks_data()
     {
-        QTest::addColumn<int>("width");
         QTest::addColumn<double>("position");
         QTest::addColumn<QColor>("color");
         QTest::addColumn<int>("centre"); // -1: not drawn
         const double nan = std::numeric_limits<double>::quiet_NaN();
-        QTest::newRow("exactly at the start") << 300 << 0.0 << kMarkFill << 25;
-        QTest::newRow("exactly at the end") << 300 << 1.0 << kMarkFill << 275;
-        QTest::newRow("inside slot 3 of 32") << 300 << 0.096 << kMarkFill << 49;
-        QTest::newRow("no colour: the highlight") << 300 << 0.5 << QColor() << 150;
-        QTest::newRow("just before the start") << 300 << -0.0001 << kMarkFill << -1;
-        QTest::newRow("just after the end") << 300 << 1.0000001 << kMarkFill << -1;
-        QTest::newRow("not a number") << 300 << nan << kMarkFill << -1;
+        QTest::newRow("exactly at the start") << 0.0 << kMarkFill << 25;
+        QTest::newRow("exactly at the end") << 1.0 << kMarkFill << 275;
+        QTest::newRow("inside slot 3 of 32") << 0.096 << kMarkFill << 49;
+        QTest::newRow("no colour: the highlight") << 0.5 << QColor() << 150;
+        QTest::newRow("just before the start") << -0.0001 << kMarkFill << -1;
+        QTest::newRow("just after the end") << 1.0000001 << kMarkFill << -1;
+        QTest::newRow("not a number") << nan << kMarkFill << -1;
     }
     void marks()
     {
-        QFETCH(int, width);
         QFETCH(double, position);
         QFETCH(QColor, color);
         QFETCH(int, centre);
         FakeSource source;
         source.marks = {{position, "8", color}};
         QEventTimeslotWidget widget(nullptr);
-        QVERIFY(prepare(widget, &source, width));
+        QVERIFY(prepare(widget, &source));
         const QImage image = widget.grab().toImage();
         const QColor fill = color.isValid() ? color : kHighlight;
         if (centre < 0) {
@@ -117,7 +115,7 @@ private slots:
         }
         // The box from y = 2 to 22, 20 wide and centred on the mark: its fill inside the white
         // outline, and the label inside that. The pointer narrows down to just under the axis.
-        QCOMPARE(boundsOf(image, fill).intersected(QRect(0, 0, width, 22)),
+        QCOMPARE(boundsOf(image, fill).intersected(QRect(0, 0, 300, 22)),
                  QRect(centre - 9, 3, 18, 19));
         QVERIFY(boundsOf(image.copy(centre - 9, 3, 18, 19), kHighlightedText, 60).width() >= 2);
         QVERIFY(colorDistance(image.pixelColor(centre - 1, 26), fill) < 40);

@@ -147,7 +147,14 @@ void StatisticsWindow::refresh()
 {
     refreshPending_ = false;
     model_->refresh();
-    chooseNodes();
+    // A selection change chooses the nodes itself; new rows or a cleared run may change the
+    // default choice (the first rows) or the rows the selection means.
+    const uint64_t generation = network_.statistics().generation();
+    if (model_->rowCount() != chosenForRows_ || generation != chosenForGeneration_) {
+        chosenForRows_ = model_->rowCount();
+        chosenForGeneration_ = generation;
+        chooseNodes();
+    }
     delayChart_->refresh();
     refreshHistogram();
 }

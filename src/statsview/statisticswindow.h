@@ -66,5 +66,7 @@ private:
     int histogramNode_ = -1;
     uint64_t histogramAnswers_ = 0;
     uint32_t histogramSlot_ = 0;
+    int chosenForRows_ = -1;
+    uint64_t chosenForGeneration_ = 0;
     uint64_t histogramGeneration_ = 0;
 };

@@ -3,12 +3,14 @@
 #include "statsview/celldelegate.h"
 #include "statsview/delaychart.h"
 #include "statsview/delaychartdata.h"
+#include "statsview/histogramchart.h"
 #include "statsview/statisticsmodel.h"
 #include "statsview/statisticswindow.h"
 #include "support/recordingdriver.h"
 
 #include <QAbstractItemModelTester>
 #include <QChart>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -42,6 +44,11 @@ void runScript(TalvenNetwork &network, RecordingDriver *driver)
 bool isRed(QRgb pixel)
 {
     return qRed(pixel) > 180 && qGreen(pixel) < 70 && qBlue(pixel) < 70;
+}
+
+bool isBlue(QRgb pixel)
+{
+    return qBlue(pixel) > 150 && qBlue(pixel) > qRed(pixel) + 60;
 }
 
 } // namespace
@@ -211,6 +218,73 @@ private slots:
             for (int dy = -8; dy <= 8; ++dy)
                 red += isRed(image.pixel(punctual + QPoint(dx, dy)));
         QCOMPARE(red, 0);
+    }
+
+    // Node 5 (slot 300-350 ms): its late answers' bar stands right of both dashed bounds, its early
+    // one's left of them, each as tall as its count; whether the answers came all at once or one
+    // by one with a repaint after each (what the window shows, not a fresh rendering of it).
+    void histogramBarsBesideBounds_data()
+    {
+        QTest::addColumn<bool>("oneByOne");
+        QTest::newRow("all at once") << false;
+        QTest::newRow("one by one") << true;
+    }
+
+    void histogramBarsBesideBounds()
+    {
+        QFETCH(bool, oneByOne);
+        HistogramChart histogram;
+        histogram.resize(600, 400);
+        histogram.setVisible(true);
+        QVERIFY(QTest::qWaitForWindowExposed(&histogram));
+        std::map<int32_t, uint64_t> counts{{325, 8}, {500, 1}};
+        const QVector<int32_t> more{370, 290, 370, 370};
+        if (oneByOne) {
+            histogram.show(5, counts, 300, 350);
+            for (int32_t delay : more) {
+                QCoreApplication::processEvents();
+                ++counts[delay];
+                histogram.show(5, counts, 300, 350);
+            }
+        } else {
+            for (int32_t delay : more)
+                ++counts[delay];
+            histogram.show(5, counts, 300, 350);
+        }
+        QCOMPARE(histogram.chart()->title(),
+                 QStringLiteral(
+                         "Node 5, slot 300-350 ms (dashed); off the axis: 0 before, 1 after"));
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+        const QImage image = histogram.screen()->grabWindow(histogram.winId()).toImage();
+        auto pixelAt = [&](double delay, double answers) {
+            QtCharts::QChart *chart = histogram.chart();
+            const QPointF at = chart->mapToPosition({delay, answers}, chart->series().constLast());
+            return histogram.mapFromScene(chart->mapToScene(at));
+        };
+
+        // Each bar filled up to its count and no further.
+        for (const auto &bar : std::vector<std::pair<double, int>>{{290, 1}, {325, 8}, {370, 3}}) {
+            QVERIFY2(isBlue(image.pixel(pixelAt(bar.first, bar.second - 0.5))),
+                     qPrintable(QString::number(bar.first)));
+            QVERIFY2(!isBlue(image.pixel(pixelAt(bar.first, bar.second + 0.5))),
+                     qPrintable(QString::number(bar.first)));
+        }
+        // The bounds' dashes lie between the early and the late bar, at both bounds.
+        int leftmostRed = image.width(), rightmostRed = -1;
+        const int bottom = pixelAt(325, 0).y(), top = pixelAt(325, 8).y();
+        for (int y = top; y < bottom; ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (isRed(image.pixel(x, y))) {
+                    leftmostRed = std::min(leftmostRed, x);
+                    rightmostRed = std::max(rightmostRed, x);
+                }
+            }
+        }
+        QVERIFY2(leftmostRed > pixelAt(290.5, 0).x() && leftmostRed < pixelAt(300, 0).x(),
+                 qPrintable(QString::number(leftmostRed)));
+        QVERIFY2(rightmostRed > pixelAt(350, 0).x() && rightmostRed < pixelAt(369.5, 0).x(),
+                 qPrintable(QString::number(rightmostRed)));
     }
 
     // The table's kept cell pictures and grid look exactly as the plain delegate and the view's

@@ -61,12 +61,14 @@ int toProgress(float value)
     return static_cast<int>(value);
 }
 
+bool picturesKept = true;
+
 // What a cached picture depends on: numbers (sizes, colours, the keys of the palette and the
 // fonts...) and at most one text. The table builds one for every cell of every repaint, so it is
 // cheaper to build and compare than a string of all its parts.
 struct PictureKey
 {
-    std::array<qint64, 10> numbers{};
+    std::array<qint64, 11> numbers{};
     QString text;
 
     bool operator==(const PictureKey &other) const
@@ -162,16 +164,20 @@ bool cellBackground(const QPainter *painter, const QStyleOptionViewItem &option,
         || painter->worldTransform().type() != QTransform::TxNone || painter->opacity() != 1.0
         || painter->compositionMode() != QPainter::CompositionMode_SourceOver)
         return false;
-    static const int imageDpi = QImage(1, 1, QImage::Format_RGB32).logicalDpiY();
     const QWidget *viewport = view->viewport();
     const QBrush &fill = viewport->palette().brush(viewport->backgroundRole());
     // A shape cut by the viewport's edge is rasterised along another road, with other roundings.
     if (!viewport->rect().contains(option.rect) || !viewport->autoFillBackground()
-        || fill.style() != Qt::SolidPattern || fill.color().alpha() != 255
-        || device->logicalDpiY() != imageDpi)
+        || fill.style() != Qt::SolidPattern || fill.color().alpha() != 255)
         return false;
     *colour = fill.color();
     return true;
+}
+
+// An image reports qRound(dots per metre × 0.0254) dots per inch.
+int dotsPerMeter(int dpi)
+{
+    return qRound(dpi / 0.0254);
 }
 
 // The part of a cell's picture that differs from the background it was drawn on: the rest of the
@@ -219,8 +225,8 @@ void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option, 
     const QImage::Format format = rasterTargetFormat(*painter);
     const int painterFont = fontNumber(painter->font());
     const int optionFont = fontNumber(option.font);
-    if (cell.isEmpty() || format == QImage::Format_Invalid || painterFont < 0 || optionFont < 0
-        || !cellBackground(painter, option, &background)) {
+    if (!picturesKept || cell.isEmpty() || format == QImage::Format_Invalid || painterFont < 0
+        || optionFont < 0 || !cellBackground(painter, option, &background)) {
         draw(painter);
         return;
     }
@@ -229,6 +235,8 @@ void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option, 
     key.numbers[7] = background.rgba();
     key.numbers[8] = qint64(painterFont) << 32 | optionFont;
     key.numbers[9] = value;
+    const QPaintDevice *device = painter->device();
+    key.numbers[10] = qint64(device->logicalDpiX()) << 32 | device->logicalDpiY();
     key.text = text;
     const CellPicture *picture = pictures.object(key);
     if (!picture) {
@@ -237,6 +245,9 @@ void paintThroughPicture(QPainter *painter, const QStyleOptionViewItem &option, 
             return;
         }
         QImage whole(cell.size(), format);
+        // Text is laid out for the resolution of the device it is drawn on.
+        whole.setDotsPerMeterX(dotsPerMeter(device->logicalDpiX()));
+        whole.setDotsPerMeterY(dotsPerMeter(device->logicalDpiY()));
         whole.fill(background);
         QPainter cellPainter(&whole);
         cellPainter.setRenderHints(painter->renderHints());
@@ -278,6 +289,11 @@ MarloNodeTableView::MarloNodeTableView(QWidget *parent)
     setItemDelegateForColumn(3, new JoystickItemDelegate(this));
     setItemDelegateForColumn(4, new AccelerometerItemDelegate(this));
     setFocusPolicy(Qt::NoFocus);
+}
+
+void MarloNodeTableView::setPicturesKept(bool kept)
+{
+    picturesKept = kept;
 }
 
 void NodeIdItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,

@@ -12,6 +12,10 @@ class MarloNodeTableView : public QTableView
 
 public:
     explicit MarloNodeTableView(QWidget *parent = nullptr);
+
+    // The delegates keep pictures of the cells they drew and put them in place again, with the
+    // very pixels of drawing in place. Off, every cell is drawn in place (to compare the two).
+    static void setPicturesKept(bool kept);
 };
 
 // Column 0: the node id in bold on a rounded badge of the index's foreground colour.

@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <QProxyStyle>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyleOptionProgressBar>
 #include <QTest>
@@ -176,6 +177,39 @@ private slots:
         // However full, nothing reaches past the bars' right end.
         QVERIFY(!isBlank(image));
         QVERIFY(isBlank(image.copy(first.right() + 1, 0, 219 - first.right(), 100)));
+    }
+
+    // The kept pictures must give the very pixels of drawing in place, also for rows the viewport
+    // cuts at its edges and for cells whose pictures were made for other rows.
+    void picturesMatchDrawingInPlace()
+    {
+        QStandardItemModel model(40, 5);
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const QColor colour = row % 3 ? kGreen : kRed;
+            const auto set = [&](int column, const QVariant &value) {
+                model.setData(model.index(row, column), value);
+                model.setData(model.index(row, column), colour, Qt::ForegroundRole);
+            };
+            set(0, uint(row * 3));
+            set(1, QString("%1 ms").arg(row % 7 * 10 + 5));
+            set(2, uint(row % 4));
+            set(3, uint(1u << (row % 6)));
+            set(4, QVector3D(row * 97 - 2000, -row * 50, row % 3 ? 3000 : -100));
+        }
+        MarloNodeTableView view;
+        view.setModel(&model);
+        view.setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        view.resize(700, 250);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        for (int offset : {0, 45, 290}) {
+            view.verticalScrollBar()->setValue(offset);
+            const QImage kept = view.viewport()->grab().toImage();
+            MarloNodeTableView::setPicturesKept(false);
+            const QImage inPlace = view.viewport()->grab().toImage();
+            MarloNodeTableView::setPicturesKept(true);
+            QCOMPARE(kept, inPlace);
+        }
     }
 };
 

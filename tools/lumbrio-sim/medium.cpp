@@ -29,6 +29,7 @@ void Medium::detach(Station *station)
 
 int Medium::send(const Station *from, const QByteArray &frame)
 {
+    sent_.start();
     if (tap_)
         tap_(from, frame);
     if (frame.size() < kAddressLength)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 
 #include <functional>
@@ -38,10 +39,14 @@ public:
     // to hold a destination goes nowhere.
     int send(const Station *from, const QByteArray &frame);
     void setTap(Tap tap) { tap_ = std::move(tap); }
+    // Started when the frame being delivered was put on the medium. A station that times its
+    // answer from a frame it hears counts from here, not from its own turn among the receivers.
+    const QElapsedTimer &sendClock() const { return sent_; }
 
 private:
     QList<Station *> stations_;
     Tap tap_;
+    QElapsedTimer sent_;
 };
 
 } // namespace lumbrio

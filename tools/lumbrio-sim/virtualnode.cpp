@@ -126,28 +126,31 @@ void VirtualNode::receive(const QByteArray &frame)
     if (!parseBeacon(frame, &beacon))
         return;
 
-    sinceBeacon_.start();
+    sinceBeacon_ = medium_->sendClock();
     timer_.stop();
-    const quint32 cycle = cycle_++;
+    pendingCycle_ = cycle_++;
     const Fault fault = dice_.roll();
     if (fault == Fault::Silent) {
         emit answered(id_, fault, 0, QByteArray());
         return;
     }
-    const bool accelerometerAsked = beacon.svGroupMask & (1u << kAccelerometerGroup);
-    pendingFrame_ = buildAnswer(id_, cycle, accelerometerAsked, fault);
+    // The answer is built when it is due: every node hears the beacon in turn, and the last of
+    // 128 would otherwise wait for the others' work.
+    pendingAccelerometerAsked_ = beacon.svGroupMask & (1u << kAccelerometerGroup);
     pendingFault_ = fault;
     pendingOffset_ = sendOffset(id_, beacon.slotDuration, fault);
-    timer_.start(std::max(0, pendingOffset_ - kWakeEarlyMs));
+    timer_.start(int(std::max<qint64>(0, pendingOffset_ - kWakeEarlyMs - sinceBeacon_.elapsed())));
 }
 
 void VirtualNode::sendAnswer()
 {
+    const QByteArray frame
+            = buildAnswer(id_, pendingCycle_, pendingAccelerometerAsked_, pendingFault_);
     const qint64 remainingUs = qint64(pendingOffset_) * 1000 - sinceBeacon_.nsecsElapsed() / 1000;
     if (remainingUs > 0)
         QThread::usleep(static_cast<unsigned long>(remainingUs));
-    medium_->send(this, pendingFrame_);
-    emit answered(id_, pendingFault_, pendingOffset_, pendingFrame_);
+    medium_->send(this, frame);
+    emit answered(id_, pendingFault_, pendingOffset_, frame);
 }
 
 } // namespace lumbrio

@@ -82,9 +82,10 @@ private:
     FaultDice dice_;
     Medium *medium_;
     QTimer timer_;
-    QElapsedTimer sinceBeacon_;
+    QElapsedTimer sinceBeacon_; // from when the beacon was put on the medium
     quint32 cycle_ = 0;
-    QByteArray pendingFrame_;
+    quint32 pendingCycle_ = 0;
+    bool pendingAccelerometerAsked_ = false;
     Fault pendingFault_ = Fault::None;
     int pendingOffset_ = 0;
 };

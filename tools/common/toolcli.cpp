@@ -1,5 +1,7 @@
 #include "common/toolcli.h"
 
+#include "ardo/version.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -33,9 +35,12 @@ QString namesOf(const QCommandLineOption &option)
 
 } // namespace
 
-ParseResult parseArguments(QCommandLineParser &parser, const QStringList &arguments,
-                           const QCommandLineOption &help, QString *error)
+ParseResult parseArguments(QCommandLineParser &parser, const QList<QCommandLineOption> &options,
+                           const QStringList &arguments, const QCommandLineOption &help,
+                           const QCommandLineOption &version, QString *error)
 {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOptions(options);
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return ParseResult::Error;
@@ -46,6 +51,10 @@ ParseResult parseArguments(QCommandLineParser &parser, const QStringList &argume
         *error = QStringLiteral("unexpected argument '%1'")
                          .arg(parser.positionalArguments().first());
         return ParseResult::Error;
+    }
+    if (parser.isSet(version)) {
+        QCoreApplication::setApplicationVersion(QStringLiteral(TALVEN_VERSION));
+        parser.showVersion();
     }
     return ParseResult::Run;
 }

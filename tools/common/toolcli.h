@@ -15,10 +15,13 @@ namespace toolcli {
 
 enum class ParseResult { Run, Help, Error };
 
-// Help when `help` is given; Error, with its text, for unknown options, missing values and
-// positional arguments; Run otherwise. The caller then reads its own options from the parser.
-ParseResult parseArguments(QCommandLineParser &parser, const QStringList &arguments,
-                           const QCommandLineOption &help, QString *error);
+// Gives `parser` the tool's `options` (long options also with one dash) and parses `arguments`:
+// with `version` given, prints "<program> <version>" and exits with status 0; Help when `help`
+// is given; Error, with its text, for unknown options, missing values and positional arguments;
+// Run otherwise. The caller then reads its own options from the parser.
+ParseResult parseArguments(QCommandLineParser &parser, const QList<QCommandLineOption> &options,
+                           const QStringList &arguments, const QCommandLineOption &help,
+                           const QCommandLineOption &version, QString *error);
 
 // The option list of a help text, from the options themselves: "  -v, --verbose", the value as
 // "<name>" (a value name that holds its own brackets stands as it is), then the description from

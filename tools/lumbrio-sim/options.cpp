@@ -1,10 +1,7 @@
 #include "lumbrio-sim/options.h"
 
-#include "ardo/version.h"
-
 #include <QCommandLineOption>
 #include <QCommandLineParser>
-#include <QCoreApplication>
 
 #include <algorithm>
 
@@ -281,14 +278,9 @@ bool checkTotals(const Options &options, QString *error)
 ParseResult parseOptions(const QStringList &arguments, Options *options, QString *error)
 {
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const OptionSet set;
-    parser.addOptions(set.all());
-    const ParseResult parsed = toolcli::parseArguments(parser, arguments, set.help, error);
-    if (parsed == ParseResult::Run && parser.isSet(set.version)) {
-        QCoreApplication::setApplicationVersion(QStringLiteral(TALVEN_VERSION));
-        parser.showVersion(); // prints "<program> <version>" and exits with status 0
-    }
+    const ParseResult parsed
+            = toolcli::parseArguments(parser, set.all(), arguments, set.help, set.version, error);
     if (parsed != ParseResult::Run)
         return parsed;
 

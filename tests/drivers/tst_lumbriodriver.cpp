@@ -282,6 +282,9 @@ private slots:
         QTRY_COMPARE((announced += peer->readAll()).toHex(), kAnnouncedX.toHex());
         QTRY_COMPARE(changes, (QStringList{"down with a reason", "up"}));
         QVERIFY(driver.transmit(frame, 1));
+        // Written on the new connection, not on the one that was lost.
+        QByteArray sent;
+        QTRY_COMPARE((sent += peer->readAll()).toHex(), bytes("01 00000004 55 7f 7b08").toHex());
         peer->write(frameMessage(kNode5Mpdu));
         QTRY_COMPARE(frames, QStringList{kNode5Mpdu.toHex()});
     }

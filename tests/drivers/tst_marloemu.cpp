@@ -2,6 +2,8 @@
 #include "marlo-emu/impairments.h"
 #include "marlo-emu/link.h"
 #include "marlo-emu/terminal.h"
+#include "support/frames.h"
+#include "support/serialmessage.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -13,18 +15,12 @@
 #include <unistd.h>
 
 using namespace marlo;
-using seriallink::message;
+using SerialBytes::kLinkUp;
+using SerialBytes::message;
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-const QByteArray kLinkUp = hex("7f 01 02 01 01 7b");
-const QByteArray kBeacon = hex("c7c7c7c7 0c 00 02010000 e80300 1e00 1100");
-const QByteArray kMpdu = hex("e2e2e2e2 05 81 01 c1 10 02");
+const QByteArray kMpdu = mpdu(1, 1, "c1 10 02");
 
 QByteArray withBadChecksum(QByteArray bytes)
 {
@@ -120,15 +116,15 @@ private slots:
         };
 
         link.frameHeard(kMpdu);
-        fromPc(kLinkUp + hex("00 55") + message(2, kBeacon) + withBadChecksum(message(2, kBeacon))
-               + message(9, "x") + message(1, hex("0901")) + message(1, hex("0107"))
+        fromPc(kLinkUp + bytes("00 55") + message(2, kBeacon) + withBadChecksum(message(2, kBeacon))
+               + message(9, "x") + message(1, bytes("0901")) + message(1, bytes("0107"))
                + message(2, QByteArray()));
         const quint32 before = quint32(QTime::currentTime().msecsSinceStartOfDay());
         link.frameHeard(kMpdu);
         const quint32 after = quint32(QTime::currentTime().msecsSinceStartOfDay());
         QVERIFY(lastTime != 0 && (before > after || (lastTime >= before && lastTime <= after)));
         link.frameHeard(kMpdu.left(5));
-        fromPc(message(1, hex("0102")) + message(9, "x"));
+        fromPc(message(1, bytes("0102")) + message(9, "x"));
         link.frameHeard(kMpdu);
 
         QCOMPARE(said, (QStringList{"debug link up", "debug dropped a message with a bad checksum",

@@ -1,4 +1,5 @@
 #include "drivers/marloserialdriver.h"
+#include "support/frames.h"
 #include "support/serialmessage.h"
 
 #include <QSerialPortInfo>
@@ -15,19 +16,13 @@
 
 using Bytes = QList<QByteArray>;
 using Driver = talven::NetworkInterfaceDriver;
+using SerialBytes::kLinkUp;
 using SerialBytes::message;
 
 namespace {
 
-QByteArray hex(const char *text)
-{
-    return QByteArray::fromHex(text);
-}
-
-const QByteArray kLinkUp = hex("7f 01 02 01 01 7b");
-const QByteArray kLinkDown = hex("7f 01 02 01 02 7a");
-const QByteArray kBeacon = hex("c7c7c7c7 0c 00 02010000 e80300 1e00 1100");
-const QByteArray kMpdu = hex("e2e2e2e2 05 81 01 c1 10 02");
+const QByteArray kLinkDown = bytes("7f 01 02 01 02 7a");
+const QByteArray kMpdu = mpdu(1, 1, "c1 10 02");
 
 // The board's report of a received frame: the time goes between the common header and the body.
 QByteArray frameMessage(const QByteArray &frame, quint32 time)
@@ -176,7 +171,8 @@ private slots:
             bytewise << QByteArray(1, byte);
 
         row("leading noise skipped, time taken out of the payload's middle",
-            {hex("00 55") + message(3, hex("e2e2e2e20581 10270000 01c11002"))}, {mpduDelivered});
+            {bytes("00 55") + message(3, bytes("e2e2e2e20581 10270000 01c11002"))},
+            {mpduDelivered});
         row("two frames in one piece, in order, with whole 32-bit times",
             {frameMessage(kBeacon, 1) + frameMessage(kMpdu, 0xffffffff)},
             {delivery(1, kBeacon), delivery(0xffffffff, kMpdu)});
@@ -189,11 +185,11 @@ private slots:
             {mpdu + withChecksumOffByOne(message(4, "tick")) + frameMessage(kBeacon, 5)},
             {mpduDelivered, delivery(5, kBeacon)}, {"tick"});
         row("command, beacon and unknown types dropped",
-            {message(1, hex("0101")) + message(2, kBeacon) + message(9, kMpdu)}, {});
+            {message(1, bytes("0101")) + message(2, kBeacon) + message(9, kMpdu)}, {});
         row("header and time alone make the shortest frame", {frameMessage(kMpdu.left(6), 42)},
             {delivery(42, kMpdu.left(6))});
         row("payload a byte short of header and time: dropped",
-            {message(3, hex("e2e2e2e20185 102700"))}, {});
+            {message(3, bytes("e2e2e2e20185 102700"))}, {});
         row("a frame and a half waiting before the port opened are not taken", {}, {}, {},
             mpdu + mpdu.left(7));
         row("a frame while no handler is set is dropped", {}, {}, {}, {}, mpdu);
@@ -204,11 +200,11 @@ private slots:
             thirty += mpdu;
             thirtyDelivered << mpduDelivered;
         }
-        row("stray sync byte before 30 frames: none lost", {hex("7f") + thirty}, thirtyDelivered);
-        row("stray sync and frame type before 30 frames: none lost", {hex("7f 03") + thirty},
+        row("stray sync byte before 30 frames: none lost", {bytes("7f") + thirty}, thirtyDelivered);
+        row("stray sync and frame type before 30 frames: none lost", {bytes("7f 03") + thirty},
             thirtyDelivered);
         row("stray header claiming 255 bytes before 30 frames: none lost",
-            {hex("7f 03 ff") + thirty}, thirtyDelivered);
+            {bytes("7f 03 ff") + thirty}, thirtyDelivered);
     }
 
     void receiving()
@@ -285,7 +281,7 @@ private slots:
 
         MarloSerialDriver next(pty.path);
         QVERIFY(next.open());
-        const QByteArray expected = kLinkUp + hex("7f 02 11") + kBeacon + hex("28")
+        const QByteArray expected = kLinkUp + bytes("7f 02 11") + kBeacon + bytes("28")
                                     + message(2, QByteArray(32, 'y')) + kLinkDown + kLinkUp;
         QCOMPARE(pty.read(expected.size()).toHex(), expected.toHex());
     }

@@ -9,4 +9,7 @@ namespace SerialBytes {
 using seriallink::checksumOf;
 using seriallink::message;
 
+// The board's control message that the radio link is up.
+const QByteArray kLinkUp = QByteArray::fromHex("7f 01 02 01 01 7b");
+
 } // namespace SerialBytes

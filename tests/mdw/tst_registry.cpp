@@ -23,7 +23,9 @@ private:
 
 // Registered before main() runs, like the probers' descriptors.
 NamedDescriptor *const kStaticFirst = new NamedDescriptor("static first");
-[[maybe_unused]] NamedDescriptor *const kStaticSecond = new NamedDescriptor("static second");
+NamedDescriptor *const kStaticSecond = new NamedDescriptor("static second");
+// Still pointed at when the process ends, as the registry's own list may be gone by then.
+NamedDescriptor *third = nullptr;
 
 QStringList registered()
 {
@@ -44,7 +46,8 @@ private slots:
     {
         QCOMPARE(registered(), (QStringList{"static first", "static second"}));
         QCOMPARE(Descriptor::availableDescriptors().front(), kStaticFirst);
-        new NamedDescriptor("third");
+        QCOMPARE(Descriptor::availableDescriptors().back(), kStaticSecond);
+        third = new NamedDescriptor("third");
         QCOMPARE(registered(), (QStringList{"static first", "static second", "third"}));
     }
 };

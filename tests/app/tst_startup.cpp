@@ -33,9 +33,9 @@ private:
 class FakeDescriptor : public Descriptor
 {
 public:
-    explicit FakeDescriptor(const QString &spec)
-        : name_(spec.section(':', 0, 0).toStdString())
-        , kind_(spec.section(':', 1))
+    explicit FakeDescriptor(const QString &entry)
+        : name_(entry.section(':', 0, 0).toStdString())
+        , kind_(entry.section(':', 1))
     {}
     std::string name() const override { return name_; }
     std::string location() const override { return name_; }
@@ -140,8 +140,8 @@ private slots:
         QFETCH(bool, runs);
         std::vector<std::unique_ptr<FakeDescriptor>> fakes;
         std::vector<Descriptor *> list;
-        for (const QString &spec : descriptors) {
-            fakes.push_back(std::make_unique<FakeDescriptor>(spec));
+        for (const QString &entry : descriptors) {
+            fakes.push_back(std::make_unique<FakeDescriptor>(entry));
             list.push_back(fakes.back().get());
         }
         const Seen seen = runAsUser(list, chosen);

@@ -285,14 +285,17 @@ bool QEventTimeslotWidget::paintPicture(QPainter &painter, int axisLength, int s
                                               cursor - std::max(cursorDrawn_, 0), 4.0))
                               .toAlignedRect()
                               .adjusted(-1, -1, 1, 1);
-        std::vector<bool> repainted(size_t(marksDrawn_.size()), false);
+        std::vector<QRect> bounds;
+        bounds.reserve(size_t(marksDrawn_.size()));
+        for (const QEventTimeslotWidgetEvent &mark : qAsConst(marksDrawn_))
+            bounds.push_back(markBounds(mark, axisLength, transform));
+        std::vector<bool> repainted(bounds.size(), false);
         for (bool grew = true; grew;) {
             grew = false;
-            for (int i = 0; i < marksDrawn_.size(); ++i) {
-                const QRect bounds = markBounds(marksDrawn_.at(i), axisLength, transform);
-                if (!repainted[size_t(i)] && bounds.intersects(again)) {
-                    repainted[size_t(i)] = true;
-                    again |= bounds;
+            for (size_t i = 0; i < bounds.size(); ++i) {
+                if (!repainted[i] && bounds[i].intersects(again)) {
+                    repainted[i] = true;
+                    again |= bounds[i];
                     grew = true;
                 }
             }

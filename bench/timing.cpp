@@ -4,6 +4,7 @@
 // connected to the simulator stamps every beacon as the nodes receive it.
 
 #include "app/mainwindow.h"
+#include "ardo/promptwakeup.h"
 #include "drivers/nrflumbriodriver.h"
 #include "gateway/talvennetwork.h"
 #include "mdw/talven/frame.h"
@@ -377,6 +378,8 @@ public:
 private:
     void read()
     {
+        // The probe's stamps are the reference: they must not wait for a busy gateway or simulator.
+        ardo::preferPromptWakeUps();
         QByteArray buffer;
         char chunk[4096];
         while (!stopping_) {

@@ -1,5 +1,6 @@
 #include "drivers/nrflumbriodriver.h"
 
+#include "ardo/promptwakeup.h"
 #include "mdw/talven/frame.h"
 
 #include <QDataStream>
@@ -145,6 +146,9 @@ public:
 protected:
     void run() override
     {
+        // A frame's time is taken when this thread gets to read it, and a beacon leaves when this
+        // thread gets to write it: both while the engine's thread may be busy painting.
+        ardo::preferPromptWakeUps();
         QTcpSocket socket;
         socket.connectToHost(QStringLiteral("localhost"), kSimulatorPort, QIODevice::ReadWrite,
                              QAbstractSocket::IPv4Protocol);

@@ -1,3 +1,4 @@
+#include "ardo/promptwakeup.h"
 #include "lumbrio-sim/mediumrecorder.h"
 #include "lumbrio-sim/options.h"
 #include "lumbrio-sim/simulator.h"
@@ -33,6 +34,9 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // The nodes answer at their slot's middle and the beacon is passed on as it comes, even
+    // when the gateway busies the same core.
+    ardo::preferPromptWakeUps();
     lumbrio::Simulator simulator(options, log);
     if (!simulator.listen(&error)) {
         toolcli::printLine(stderr, QStringLiteral("lumbrio-sim: %1").arg(error));

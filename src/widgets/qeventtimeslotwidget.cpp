@@ -89,7 +89,12 @@ void QEventTimeslotWidget::startTimeCursor(int totalTime)
         return;
     totalTime_ = totalTime;
     elapsedTime_ = 0;
+    // This paint comes between a cycle's start and its beacon, so it should be short. Over a
+    // solid background the widget paints every pixel itself, and what lies beneath need not be
+    // painted first.
+    setAttribute(Qt::WA_OpaquePaintEvent, backgroundUnder(this).isValid());
     repaint();
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
     if (timerId_ != -1)
         killTimer(timerId_);
     timerId_ = startTimer(kTickInterval, Qt::CoarseTimer);
@@ -125,6 +130,12 @@ void QEventTimeslotWidget::paintEvent(QPaintEvent *)
     const QList<QEventTimeslotWidgetEvent> events = datasource_->events();
     if (paintPicture(painter, w, n, events))
         return;
+    if (testAttribute(Qt::WA_OpaquePaintEvent)) {
+        painter.save();
+        painter.resetTransform();
+        painter.fillRect(rect(), backgroundUnder(this));
+        painter.restore();
+    }
     paintScale(painter, w, n);
     paintCursor(painter, w);
     paintMarks(painter, w, events, 0);
@@ -276,7 +287,19 @@ bool QEventTimeslotWidget::paintPicture(QPainter &painter, int axisLength, int s
               && transform.type() <= QTransform::TxTranslate
               && transform.dx() == int(transform.dx()) && transform.dy() == int(transform.dy())
               && palette().color(QPalette::Highlight).alpha() == 255;
-    if (!extends || (cursor != cursorDrawn_ && !cursorGrows)) {
+    const bool redrawn = !extends || (cursor != cursorDrawn_ && !cursorGrows);
+    if (redrawn && events.isEmpty()) {
+        // Only the scale and the cursor, as at a cycle's start: put straight on the device. The
+        // other pictures are made again when a paint needs them.
+        painter.save();
+        painter.resetTransform();
+        painter.drawImage(0, 0, scalePicture_);
+        painter.restore();
+        paintCursor(painter, axisLength);
+        pictureKey_.clear();
+        return true;
+    }
+    if (redrawn) {
         copyPixels(scalePicture_, cursorPicture_);
         QPainter picture(&cursorPicture_);
         setUp(picture);

@@ -57,8 +57,8 @@ QRect markBounds(const QEventTimeslotWidgetEvent &event, int axisLength,
 }
 
 // Copies the pixels of one picture into another of the same size and format without making a
-// new one: a cycle's first paint comes between the cycle's start and its beacon, and a fresh
-// image there costs the kernel's page faults, a tenth of a millisecond that varies.
+// new one: a fresh image for every cycle costs the kernel's page faults, up to a few tenths of a
+// millisecond in a paint that the next MPDU may be waiting for.
 void copyPixels(const QImage &from, QImage &to)
 {
     if (to.size() != from.size() || to.format() != from.format()

@@ -10,64 +10,31 @@
 //
 //   talven-floor [--interval MS] [--cycles N]      (defaults 330 and 100)
 
-#include <QCoreApplication>
-#include <QStringList>
+#include "measure.h"
 
-#include <algorithm>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
 #include <atomic>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
-int64_t monotonicNs()
+// A whole number above zero from the option, or 0 after saying what is wrong.
+int positive(const QCommandLineParser &parser, const QCommandLineOption &option)
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-QString figures(std::vector<double> values)
-{
-    if (values.empty())
-        return QStringLiteral("-");
-    std::sort(values.begin(), values.end());
-    const auto at = [&](double percent) {
-        return values[std::min(values.size() - 1, size_t(percent / 100.0 * double(values.size())))];
-    };
-    return QString::asprintf("%.3f / %.3f / %.3f", at(50), at(99), values.back());
-}
-
-// The exit status when the program should stop here, or -1 to go on.
-int parse(const QStringList &arguments, int *interval, int *cycles)
-{
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &name = arguments.at(i);
-        if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
-            printf("usage: talven-floor [--interval MS] [--cycles N]\n"
-                   "Measures what this machine does to a program that sleeps through cycles of "
-                   "MS milliseconds\n(default 330, 100 cycles): wake-up lateness, gaps in a 2 ms "
-                   "spin, a woken thread's\nstart, and a 264 KB copy of memory last touched a "
-                   "cycle ago.\n");
-            return 0;
-        }
-        bool ok = false;
-        const int value = i + 1 < arguments.size() ? arguments.at(i + 1).toInt(&ok) : 0;
-        if ((name != QLatin1String("--interval") && name != QLatin1String("--cycles")) || !ok
-            || value <= 0) {
-            fprintf(stderr, "talven-floor: bad argument '%s' (--help)\n", qPrintable(name));
-            return 2;
-        }
-        *(name == QLatin1String("--interval") ? interval : cycles) = value;
-        ++i;
-    }
-    return -1;
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    if (ok && value > 0)
+        return value;
+    fprintf(stderr, "talven-floor: --%s must be a whole number above 0, not '%s'\n",
+            qPrintable(option.names().constFirst()), qPrintable(parser.value(option)));
+    return 0;
 }
 
 double copyMs(std::vector<char> &to, const std::vector<char> &from)
@@ -82,11 +49,21 @@ double copyMs(std::vector<char> &to, const std::vector<char> &from)
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
-    int interval = 330;
-    int cycles = 100;
-    const int status = parse(application.arguments(), &interval, &cycles);
-    if (status >= 0)
-        return status;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+            "Measures what this machine does to a program that sleeps through cycles, with no\n"
+            "testbench code: wake-up lateness, gaps in a 2 ms spin, a woken thread's start, and\n"
+            "a 264 KB copy of memory last touched a cycle ago.");
+    parser.addHelpOption();
+    const QCommandLineOption intervalOption("interval", "Cycle length in ms (default 330).", "ms",
+                                            "330");
+    const QCommandLineOption cyclesOption("cycles", "Cycles (default 100).", "n", "100");
+    parser.addOptions({intervalOption, cyclesOption});
+    parser.process(application);
+    const int interval = positive(parser, intervalOption);
+    const int cycles = positive(parser, cyclesOption);
+    if (interval == 0 || cycles == 0)
+        return 2;
 
     const int wake = eventfd(0, EFD_CLOEXEC);
     if (wake < 0) {
@@ -137,11 +114,12 @@ int main(int argc, char *argv[])
     sleeper.join();
     close(wake);
 
+    const QList<double> ranks = {50, 99, 100};
     printf("%d cycles of %d ms; median / p99 / max (ms)\n", cycles, interval);
-    printf("wake-up after the deadline              %s\n", qPrintable(figures(late)));
-    printf("longest gap in a 2 ms spin              %s\n", qPrintable(figures(gaps)));
-    printf("woken thread starts after               %s\n", qPrintable(figures(wakeUps)));
-    printf("264 KB copy, last touched a cycle ago  %s\n", qPrintable(figures(copies)));
+    printf("wake-up after the deadline              %s\n", qPrintable(figures(late, ranks)));
+    printf("longest gap in a 2 ms spin              %s\n", qPrintable(figures(gaps, ranks)));
+    printf("woken thread starts after               %s\n", qPrintable(figures(wakeUps, ranks)));
+    printf("264 KB copy, last touched a cycle ago   %s\n", qPrintable(figures(copies, ranks)));
     copyMs(to, from);
     printf("(the same copy right after another: %.3f ms)\n", copyMs(to, from));
     return 0;

@@ -8,6 +8,7 @@
 #include "drivers/nrflumbriodriver.h"
 #include "gateway/talvennetwork.h"
 #include "mdw/talven/frame.h"
+#include "measure.h"
 
 #include <QAction>
 #include <QApplication>
@@ -65,13 +66,6 @@ int64_t wallNs()
             .count();
 }
 
-int64_t monotonicNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-                   std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-}
-
 double cpuSeconds()
 {
     rusage usage{};
@@ -85,24 +79,6 @@ long peakKb()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-// Nearest-rank percentile of an already sorted list.
-double percentile(const std::vector<double> &sorted, double p)
-{
-    if (sorted.empty())
-        return NAN;
-    const size_t rank = size_t(std::ceil(p / 100.0 * double(sorted.size())));
-    return sorted[std::min(sorted.size() - 1, rank > 0 ? rank - 1 : 0)];
-}
-
-QString figures(std::vector<double> values, const QList<double> &ranks)
-{
-    std::sort(values.begin(), values.end());
-    QStringList parts;
-    for (double p : ranks)
-        parts << QString::number(percentile(values, p), 'f', 2);
-    return parts.join(" / ");
 }
 
 // ---- an in-process gateway: the engine alone or with the window ----
